@@ -1,0 +1,37 @@
+// Renderer kind 2: the engine paints into a dynamic Direct3D 9 texture drawn as one screen quad.
+#pragma once
+
+#include "render/view_renderer.h"
+
+struct IDirect3D9;
+struct IDirect3DDevice9;
+struct IDirect3DTexture9;
+struct _D3DPRESENT_PARAMETERS_;
+
+struct QuadVertex {
+    float x, y, z, rhw, u, v;
+};
+
+class D3d9Renderer : public ViewRenderer {
+public:
+    D3d9Renderer();
+    D3d9Renderer(const D3d9Renderer& other);
+    D3d9Renderer& operator=(const D3d9Renderer&) = delete;
+    ~D3d9Renderer() override;
+
+    void Finalize() override;
+    ViewRenderer* Clone() const override;
+    bool Init(HWND window) override;
+    void Release() override;
+    void Resize(int width, int height) override;
+    void Render(wkeWebView view) override;
+    virtual void MakePresentParameters(HWND window, _D3DPRESENT_PARAMETERS_* pp);
+    virtual bool CheckDevice();
+    virtual bool UpdateTexture(wkeWebView view);
+
+    HWND hwnd = nullptr;
+    IDirect3D9* d3d = nullptr;
+    IDirect3DDevice9* device = nullptr;
+    IDirect3DTexture9* texture = nullptr;
+    QuadVertex* vertices = nullptr;  // four, owned
+};

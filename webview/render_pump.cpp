@@ -1,0 +1,3 @@
+#include "webview/web_view_host.h"
+
+void WebViewHost::RenderLoop() {}
