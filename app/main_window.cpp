@@ -89,6 +89,8 @@ void CreateControls(HWND window, HINSTANCE instance) {
         if (c.ticked) SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
         w.*c.field = control;
     }
+    // Lists of many thousands of addresses are pasted or imported whole.
+    SendMessageW(w.编辑框_网址列表, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
 }
 
 void OnCommand(int id, int notification) {
