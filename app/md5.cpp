@@ -38,21 +38,18 @@ void Md5::ProcessBlock(const std::uint8_t* block) {
     for (int i = 0; i < 16; ++i) x[i] = LoadLittleEndian(block + 4 * i);
 
     std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    for (int i = 0; i < 64; ++i) {
-        std::uint32_t f;
-        int k;
-        switch (i / 16) {
-            case 0: f = (b & c) | (~b & d); k = i; break;
-            case 1: f = (d & b) | (~d & c); k = (5 * i + 1) % 16; break;
-            case 2: f = b ^ c ^ d; k = (3 * i + 5) % 16; break;
-            default: f = c ^ (b | ~d); k = (7 * i) % 16; break;
-        }
+    // One loop per round, so that the compiler can unroll each with its constant shifts.
+    const auto step = [&](std::uint32_t f, int i, int k) {
         const std::uint32_t rotated = RotateLeft(a + f + x[k] + kSine[i], kShift[i / 16][i % 4]);
         a = d;
         d = c;
         c = b;
-        b = b + rotated;
-    }
+        b += rotated;
+    };
+    for (int i = 0; i < 16; ++i) step((b & c) | (~b & d), i, i);
+    for (int i = 16; i < 32; ++i) step((d & b) | (~d & c), i, (5 * i + 1) % 16);
+    for (int i = 32; i < 48; ++i) step(b ^ c ^ d, i, (3 * i + 5) % 16);
+    for (int i = 48; i < 64; ++i) step(c ^ (b | ~d), i, (7 * i) % 16);
     state_[0] += a;
     state_[1] += b;
     state_[2] += c;
