@@ -43,3 +43,18 @@ function(quorlane_windows_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES WORKING_DIRECTORY ${dir} TIMEOUT 600)
 endfunction()
+
+# A benchmark program (not a test) with the test engine beside it, in build/bench/<name>.
+function(quorlane_windows_bench name)
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
+  set(dir ${CMAKE_BINARY_DIR}/bench/${name})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS})
+  target_compile_options(${name} PRIVATE -fexec-charset=GBK)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
+  add_custom_command(OUTPUT ${dir}/wke.dll
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:test_wke> ${dir}/wke.dll
+    DEPENDS test_wke $<TARGET_FILE:test_wke> VERBATIM)
+  add_custom_target(${name}_files ALL DEPENDS ${dir}/wke.dll)
+  add_dependencies(${name} ${name}_files)
+endfunction()
