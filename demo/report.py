@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Prints a table of the snapshots in a folder (name, size, width x height) and writes a PNG copy of
 each into FOLDER/png/, with the window screenshot taken mid-batch if there is one.
   report.py FOLDER"""

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The sample site on loopback: the files of demo/site, plus /slow.html, a page that never finishes
 loading. Prints the chosen port on its first line, then serves until it is killed."""
 import http.server

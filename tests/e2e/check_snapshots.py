@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks the snapshots a batch stored, with tools of its own (Pillow, hashlib, the browser's own
 screenshot), never the program's code:
 
