@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include <imm.h>
 
 #include <atomic>
 #include <utility>
@@ -105,6 +106,63 @@ public:
 private:
     HWND window_;
     HDC dc_;
+};
+
+// GetDCEx for the lifetime of the scope (for a DC whose clipping the caller chooses).
+class ScopedGetDCEx {
+public:
+    ScopedGetDCEx(HWND window, DWORD flags) : window_(window), dc_(GetDCEx(window, nullptr, flags)) {
+        if (dc_) ++LiveCounter(LiveKind::Dc);
+    }
+    ~ScopedGetDCEx() {
+        if (dc_) {
+            ReleaseDC(window_, dc_);
+            --LiveCounter(LiveKind::Dc);
+        }
+    }
+    ScopedGetDCEx(const ScopedGetDCEx&) = delete;
+    ScopedGetDCEx& operator=(const ScopedGetDCEx&) = delete;
+    operator HDC() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// BeginPaint and EndPaint around the scope.
+class ScopedPaint {
+public:
+    explicit ScopedPaint(HWND window) : window_(window), dc_(BeginPaint(window, &paint_)) {
+        if (dc_) ++LiveCounter(LiveKind::Dc);
+    }
+    ~ScopedPaint() {
+        EndPaint(window_, &paint_);
+        if (dc_) --LiveCounter(LiveKind::Dc);
+    }
+    ScopedPaint(const ScopedPaint&) = delete;
+    ScopedPaint& operator=(const ScopedPaint&) = delete;
+    operator HDC() const { return dc_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+// The window's input context (ImmGetContext / ImmReleaseContext).
+class ScopedImeContext {
+public:
+    explicit ScopedImeContext(HWND window) : window_(window), context_(ImmGetContext(window)) {}
+    ~ScopedImeContext() {
+        if (context_) ImmReleaseContext(window_, context_);
+    }
+    ScopedImeContext(const ScopedImeContext&) = delete;
+    ScopedImeContext& operator=(const ScopedImeContext&) = delete;
+    operator HIMC() const { return context_; }
+
+private:
+    HWND window_;
+    HIMC context_;
 };
 
 // Selects an object into a DC and puts the previous one back at the end of the scope.

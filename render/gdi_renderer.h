@@ -6,6 +6,11 @@
 
 class GdiRenderer : public ViewRenderer {
 public:
+    GdiRenderer() = default;
+    // A clone shares no GDI object with its original: it starts without a DC or surface.
+    GdiRenderer(const GdiRenderer& other);
+    GdiRenderer& operator=(const GdiRenderer&) = delete;
+
     void Finalize() override;
     ViewRenderer* Clone() const override;
     bool Init(HWND window) override;
@@ -15,9 +20,13 @@ public:
     virtual void CreateSurface();
 
     HWND hwnd = nullptr;
-    HDC memDc = nullptr;
-    HBITMAP dib = nullptr;
+    ScopedMemDC memDc;
+    ScopedGdiObj<HBITMAP> dib;
     void* pixels = nullptr;
     int width = 0;
     int height = 0;
+
+private:
+    // The bitmap memDc was made with, put back before our DIB section is deleted.
+    HGDIOBJ originalBitmap_ = nullptr;
 };

@@ -12,15 +12,16 @@ void ReplaceRenderer(WebViewHost& host, RendererKind kind) {
 }
 
 // Waits for the pump to end while still answering the messages it sends (a WM_VIEW_REPAINT may be
-// on its way at this very moment), so that the engine view is never destroyed under it.
+// on its way at this very moment), so that the engine view is never destroyed under it. Sent
+// messages already waiting are answered before each wait, since the wait only wakes for new ones.
 void WaitForRenderPump(WebViewHost& host) {
     if (!host.renderPump) return;
     HANDLE pump = host.renderPump.Get();
     for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &pump, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (r != WAIT_OBJECT_0 + 1) break;
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        DWORD r = MsgWaitForMultipleObjectsEx(1, &pump, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        if (r != WAIT_OBJECT_0 + 1) break;
     }
     host.renderPump.Reset();
 }
