@@ -29,11 +29,13 @@ std::wstring DialogFilter(const Text& filter) {
 bool ShowOpenDialog(OpenFileDialog& dialog, HWND owner) {
     std::wstring filter = DialogFilter(dialog.filter);
     std::wstring name = ToWide(dialog.fileName);
+    std::wstring title = ToWide("导入网址列表");
     std::wstring buffer(32768, L'\0');
     name.copy(buffer.data(), std::min(name.size(), buffer.size() - 1));
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
+    ofn.lpstrTitle = title.c_str();
     ofn.lpstrFilter = filter.c_str();
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = buffer.data();

@@ -29,13 +29,17 @@ printf '%s\r\n' "$site/index.html" "" "   $site/plain.html   " "$site/tall.html"
   "http://127.0.0.1:9/" "$site/slow.html" > "$work/list.txt"
 
 echo "starting Quorlane from $program"
-program_pid=$(qld start "$(winpath "$program")")
+# The program inherits the driver's output: a file, so that nothing waits for it to close.
+qld start "$(winpath "$program")" > "$work/pid"
+program_pid=$(tr -d '\r\n' < "$work/pid")
 qld --pid "$program_pid" wait-window >/dev/null
 
+# Controls are named by what a user sees: their texts, or their order (Static#0 is the status
+# line, Edit#0 the save folder).
 # Import the list through the open-file dialog, as a user would.
 qld --pid "$program_pid" click 导入文本
-qld --pid "$program_pid" --caption Open set-text 'Edit#0' "$(winpath "$work/list.txt")"
-qld --pid "$program_pid" --caption Open key 'Edit#0' enter
+qld --pid "$program_pid" --caption 导入网址列表 set-text 'Edit#0' "$(winpath "$work/list.txt")"
+qld --pid "$program_pid" --caption 导入网址列表 key 'Edit#0' enter
 qld --pid "$program_pid" wait-box 文件导入完成！ >/dev/null
 qld --pid "$program_pid" ok-box
 
@@ -48,7 +52,7 @@ last=""
 shot_taken=0
 : > "$work/status.txt"
 for _ in $(seq 600); do
-  status=$(qld --pid "$program_pid" read 标签4 2>/dev/null || true)
+  status=$(qld --pid "$program_pid" read Static#0 2>/dev/null || true)
   if [ "$status" != "$last" ]; then
     echo "  $status"
     echo "$status" >> "$work/status.txt"

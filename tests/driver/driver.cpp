@@ -86,9 +86,14 @@ std::vector<HWND> TopLevelWindows(DWORD processId) {
 }
 
 HWND FindMainWindow(DWORD processId, std::wstring_view caption) {
-    for (HWND window : TopLevelWindows(processId))
-        if (ClassName(window) != L"#32770" && Text(window) == caption) return window;
-    return nullptr;
+    HWND dialog = nullptr;
+    for (HWND window : TopLevelWindows(processId)) {
+        if (Text(window) != caption) continue;
+        if (ClassName(window) != L"#32770") return window;
+        if (!dialog) dialog = window;
+    }
+    // A common dialog (the open-file dialog) is found by its caption too, after any other window.
+    return dialog;
 }
 
 std::vector<HWND> Children(HWND parent) {
