@@ -133,7 +133,9 @@ void ExpectControls(const std::vector<HWND>& actual, const Expected* expected, s
         EXPECT_EQ(c.inParent.bottom - c.inParent.top, e.h);
         EXPECT_EQ(c.enabled, e.enabled);
         EXPECT_TRUE(c.visible);
-        if (e.kind == kCheckBox) EXPECT_EQ(c.check, e.check);
+        if (e.kind == kCheckBox) {
+            EXPECT_EQ(c.check, e.check);
+        }
     }
 }
 
