@@ -162,9 +162,10 @@ HWND LoadMainWindow(HINSTANCE instance) {
     wc.lpszClassName = kWindowClass;
     RegisterClassExW(&wc);
 
+    // Not WS_CLIPCHILDREN: 分组框1 covers the whole client area, which would leave a Direct3D 9
+    // swap chain nothing to present into. The GDI renderer leaves the controls out by itself.
     HWND window = CreateWindowExW(0, kWindowClass, L"Quorlanev1.0",
-                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                                      WS_CLIPCHILDREN,
+                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                                   50, 50, 780, 630, nullptr, nullptr, instance, nullptr);
     if (!window) return nullptr;
     OnMainWindowCreated();
