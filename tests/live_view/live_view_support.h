@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/scoped_win.h"
+#include "tests/driver/driver.h"
 #include "tests/test_engine/test_engine_control.h"
 #include "tests/test_engine/test_pattern.h"
 
@@ -174,30 +176,8 @@ private:
 
 // The screen's pixels in a rectangle (screen coordinates), as 0x00RRGGBB, rows top to bottom.
 inline std::vector<std::uint32_t> ReadScreen(const RECT& r) {
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    std::vector<std::uint32_t> pixels;
-    if (w <= 0 || h <= 0) return pixels;
-    pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-    ScopedGetDC screen(nullptr);
-    ScopedMemDC memory(CreateCompatibleDC(screen));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    ScopedGdiObj<HBITMAP> section(CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!section) return {};
-    {
-        ScopedSelectObj use(memory, section);
-        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-        GdiFlush();
-    }
-    const auto* p = static_cast<const std::uint32_t*>(bits);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = p[i] & 0xFFFFFF;
-    return pixels;
+    std::optional<driver::Image> image = driver::CaptureScreen(r);
+    return image ? std::move(image->pixels) : std::vector<std::uint32_t>{};
 }
 
 // A client rectangle of window in screen coordinates.
