@@ -191,7 +191,14 @@ bool Engine::StartBrowser(std::wstring& problem) {
     session->SetEventHandler([this, raw](const std::string& method, const json& params, const std::string& sessionId) {
         OnEvent(raw, method, params, sessionId);
     });
-    if (!session->Open(browser_.Port(), browser_.EndpointPath(), 10000)) {
+    // A browser that has just written its port may still be busy starting (on a loaded machine,
+    // for seconds): the handshake is tried again until the start's own time limit.
+    bool open = false;
+    for (DWORD started = GetTickCount(); !open && !Elapsed(started, kStartTimeoutMs);) {
+        open = session->Open(browser_.Port(), browser_.EndpointPath(), 10000);
+        if (!open) Sleep(200);
+    }
+    if (!open) {
         browser_.Cleanup();
         problem = L"无法连接浏览器 / Could not connect to the browser:\n  " + search.found;
         return false;
