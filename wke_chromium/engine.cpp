@@ -440,11 +440,7 @@ void Engine::Complete(View& view, bool failed) {
 }
 
 void Engine::OnViewEvent(View& view, Session* session, const std::string& method, const json& params) {
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     if (method == "Page.screencastFrame") {
         session->Send("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}}, sessionId, 5000, nullptr);
         // A capture makes the compositor produce a frame too; only a frame that looks different is new.
@@ -715,11 +711,7 @@ bool Engine::IsLoadComplete(View& view) {
 void Engine::StopLoading(View& view) {
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     session->Call("Page.stopLoading", json::object(), sessionId, 10000);
     std::lock_guard lock(view.m);
     if (view.nav != View::Nav::Done) Complete(view, !view.docReady);
@@ -794,11 +786,7 @@ void Engine::Resize(View& view, int w, int h) {
     view.dirty = true;
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     if (view.width > kLargeFrame || view.height > kLargeFrame) UpdateScreencast(view, *session, sessionId);
     ApplyMetrics(view, *session, sessionId);
     UpdateScreencast(view, *session, sessionId);
@@ -811,11 +799,7 @@ void Engine::SetZoom(View& view, float factor) {
     view.dirty = true;
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     ApplyMetrics(view, *session, sessionId);
 }
 
@@ -831,11 +815,7 @@ void Engine::Paint(View& view, void* bits, int pitch) {
         FillWhite(dest, width, height, stride);
         return;
     }
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     CaptureRequest request;
     request.width = width;
     request.height = height;
@@ -870,11 +850,7 @@ std::pair<int, int> Engine::ContentsSize(View& view) {
 json Engine::Evaluate(View& view, const std::string& script, int timeoutMs, bool userGesture) {
     auto session = Prepare(view);
     if (!session) return nullptr;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     Reply reply = session->Call("Runtime.evaluate",
                                 {{"expression", script}, {"returnByValue", !userGesture}, {"userGesture", userGesture},
                                  {"awaitPromise", false}},
@@ -917,11 +893,7 @@ const wchar_t* Engine::Title(View& view) {
 bool Engine::KeyEvent(View& view, const char* type, unsigned key, unsigned flags, bool systemKey) {
     auto session = Prepare(view);
     if (!session) return false;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     int modifiers = CdpModifiersFromKeyboard();
     KeyName name = KeyNameFor(key & 0xFF, (modifiers & 8) != 0);
     json params = {{"type", type},
@@ -959,11 +931,7 @@ bool Engine::CharEvent(View& view, unsigned charCode, unsigned flags, bool syste
     }
     auto session = Prepare(view);
     if (!session) return false;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     std::string utf8 = ToUtf8(text);
     json params = {{"type", "char"},         {"text", utf8},          {"unmodifiedText", utf8},
                    {"modifiers", CdpModifiersFromKeyboard()}, {"isSystemKey", systemKey}};
@@ -993,11 +961,7 @@ bool Engine::MouseEvent(View& view, unsigned message, int x, int y, unsigned fla
     if (message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK) view.clickCount = 2;
     auto session = Prepare(view);
     if (!session) return false;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     json params = {{"type", type},
                    {"x", x / view.zoom},
                    {"y", y / view.zoom},
@@ -1013,11 +977,7 @@ bool Engine::MouseEvent(View& view, unsigned message, int x, int y, unsigned fla
 bool Engine::ContextMenu(View& view, int x, int y, unsigned flags) {
     auto session = Prepare(view);
     if (!session) return false;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     for (const char* type : {"mousePressed", "mouseReleased"}) {
         json params = {{"type", type},          {"x", x / view.zoom},  {"y", y / view.zoom},
                        {"button", "right"},      {"buttons", std::string(type) == "mousePressed" ? 2 : 0},
@@ -1030,11 +990,7 @@ bool Engine::ContextMenu(View& view, int x, int y, unsigned flags) {
 bool Engine::Wheel(View& view, int x, int y, int delta, unsigned flags) {
     auto session = Prepare(view);
     if (!session) return false;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     json params = {{"type", "mouseWheel"}, {"x", x / view.zoom},     {"y", y / view.zoom}, {"deltaX", 0},
                    {"deltaY", -delta},     {"modifiers", CdpModifiersFromFlags(flags)}};
     session->Send("Input.dispatchMouseEvent", std::move(params), sessionId, 10000, nullptr);
@@ -1045,11 +1001,7 @@ bool Engine::Wheel(View& view, int x, int y, int delta, unsigned flags) {
 void Engine::EditCommand(View& view, const char* command) {
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     session->Send("Input.dispatchKeyEvent", {{"type", "rawKeyDown"}, {"commands", json::array({command})}}, sessionId,
                   10000, nullptr);
     session->Send("Input.dispatchKeyEvent", {{"type", "keyUp"}}, sessionId, 10000, nullptr);
@@ -1060,11 +1012,7 @@ void Engine::SetFocus(View& view, bool focused) {
     view.focused = focused;
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     session->Send("Emulation.setFocusEmulationEnabled", {{"enabled", focused}}, sessionId, 10000, nullptr);
 }
 
@@ -1095,11 +1043,7 @@ wkeRect Engine::Caret(View& view) {
 bool Engine::CanGo(View& view, int step) {
     auto session = Prepare(view);
     if (!session) return false;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     Reply history = session->Call("Page.getNavigationHistory", json::object(), sessionId, 10000);
     if (!history.ok || !history.result.contains("entries")) return false;
     int index = static_cast<int>(Num(history.result, "currentIndex", -1)) + step;
@@ -1109,11 +1053,7 @@ bool Engine::CanGo(View& view, int step) {
 bool Engine::Go(View& view, int step) {
     auto session = Prepare(view);
     if (!session) return false;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     Reply history = session->Call("Page.getNavigationHistory", json::object(), sessionId, 10000);
     if (!history.ok || !history.result.contains("entries")) return false;
     int index = static_cast<int>(Num(history.result, "currentIndex", -1)) + step;
@@ -1146,11 +1086,7 @@ void Engine::SetTransparent(View& view, bool transparent) {
     view.transparent = transparent;
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     json params = json::object();
     if (transparent) params["color"] = {{"r", 0}, {"g", 0}, {"b", 0}, {"a", 0}};
     session->Call("Emulation.setDefaultBackgroundColorOverride", std::move(params), sessionId, 10000);
@@ -1161,11 +1097,7 @@ void Engine::SetCookies(View& view, bool enabled) {
     view.cookies = enabled;
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     session->Call("Emulation.setDocumentCookieDisabled", {{"disabled", !enabled}}, sessionId, 10000);
 }
 
@@ -1173,11 +1105,7 @@ void Engine::SetEditable(View& view, bool editable) {
     view.editable = editable;
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     const char* script = editable ? "document.designMode='on'" : "document.designMode='off'";
     if (!view.editableScript.empty()) {
         session->Call("Page.removeScriptToEvaluateOnNewDocument", {{"identifier", view.editableScript}}, sessionId, 10000);
@@ -1195,11 +1123,7 @@ void Engine::SetVolume(View& view, float volume) {
     view.volume = volume;
     auto session = Prepare(view);
     if (!session) return;
-    std::string sessionId;
-    {
-        std::lock_guard lock(view.m);
-        sessionId = view.sessionId;
-    }
+    const std::string sessionId = view.SessionId();
     std::string level = std::to_string(std::min(1.0f, volume));
     std::string apply = "document.querySelectorAll('audio,video').forEach(m=>{try{m.volume=" + level + "}catch(e){}})";
     std::string watch = "document.addEventListener('play',e=>{try{e.target.volume=" + level + "}catch(x){}},true)";

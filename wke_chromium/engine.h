@@ -65,6 +65,11 @@ struct View {
     int clickCount = 0;
 
     std::atomic<bool> dirty{true};
+
+    std::string SessionId() {
+        std::lock_guard lock(m);
+        return sessionId;
+    }
 };
 
 class Engine {
