@@ -1,10 +1,13 @@
 // Benchmark: the engine's whole-page capture (resize to the contents, then one paint) of an
-// 800 x 40,000 band page. Writes the page to the path given, prints the time and checks the pixels.
+// 800 x 40,000 band page, several rounds, each from the window-sized view. Writes the page to the
+// path given, prints each round's time and their median, and checks the pixels of every round.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../../engine/wke.h"
 #include "test_pages.h"
@@ -30,22 +33,35 @@ int wmain(int argc, wchar_t** argv) {
     const int w = wkeContentsWidth(view), h = wkeContentsHeight(view);
     std::unique_ptr<uint8_t[]> bits(new uint8_t[static_cast<size_t>(w) * h * 4]());
 
-    LARGE_INTEGER frequency, start, resized, end;
+    constexpr int kRounds = 5;
+    LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    wkeResize(view, w, h);
-    QueryPerformanceCounter(&resized);
-    wkePaint(view, bits.get(), 0);
-    QueryPerformanceCounter(&end);
-    double seconds = double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
-    double resizeSeconds = double(resized.QuadPart - start.QuadPart) / double(frequency.QuadPart);
-
+    auto since = [&](const LARGE_INTEGER& from) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return double(now.QuadPart - from.QuadPart) / double(frequency.QuadPart);
+    };
+    std::vector<double> rounds;
+    bool exact = w == kWidth && h == kHeight;
     std::string where;
-    bool exact = w == kWidth && h == kHeight && wketest::BandFrameMatches(bits.get(), w, h, size_t(w) * 4, where);
+    for (int round = 0; round < kRounds && exact; ++round) {
+        wkeResize(view, 800, 600);
+        std::unique_ptr<uint8_t[]> small(new uint8_t[800 * 600 * 4]);
+        wkePaint(view, small.get(), 0);
+        std::fill_n(bits.get(), static_cast<size_t>(w) * h * 4, uint8_t{0});
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        wkeResize(view, w, h);
+        wkePaint(view, bits.get(), 0);
+        rounds.push_back(since(start));
+        exact = wketest::BandFrameMatches(bits.get(), w, h, size_t(w) * 4, where);
+        printf("engine_round_seconds=%.3f\n", rounds.back());
+    }
+    std::vector<double> sorted = rounds;
+    std::sort(sorted.begin(), sorted.end());
     printf("engine_size=%dx%d\n", w, h);
     printf("engine_exact=%s %s\n", exact ? "yes" : "no", where.c_str());
-    printf("engine_resize_seconds=%.3f\n", resizeSeconds);
-    printf("engine_seconds=%.3f\n", seconds);
+    printf("engine_seconds=%.3f\n", sorted.empty() ? 0.0 : sorted[sorted.size() / 2]);
     wkeDestroyWebView(view);
     wkeShutdown();
     return exact ? 0 : 1;
