@@ -123,6 +123,15 @@ HWND FindByClass(HWND root, std::wstring_view windowClass, int index) {
     return nullptr;
 }
 
+HWND ControlAt(HWND root, std::wstring_view windowClass, int x, int y) {
+    for (HWND control : Descendants(root)) {
+        RECT r = RectInParent(control);
+        if (r.left == x && r.top == y && _wcsicmp(ClassName(control).c_str(), std::wstring(windowClass).c_str()) == 0)
+            return control;
+    }
+    return nullptr;
+}
+
 HWND FindControl(HWND root, std::wstring_view query) {
     size_t hash = query.rfind(L'#');
     if (hash != std::wstring_view::npos) {

@@ -41,6 +41,8 @@ HWND FindByText(HWND root, std::wstring_view text, std::wstring_view windowClass
 HWND FindByClass(HWND root, std::wstring_view windowClass, int index = 0);  // among Descendants
 // "#N" (N-th of Descendants, from 0), "Class#N" (N-th descendant of that class) or an exact text.
 HWND FindControl(HWND root, std::wstring_view query);
+// The descendant of this class (any case) whose top-left corner lies at (x, y) in its parent.
+HWND ControlAt(HWND root, std::wstring_view windowClass, int x, int y);
 
 std::wstring Text(HWND window);  // WM_GETTEXT, so an edit box gives its contents
 std::wstring ClassName(HWND window);

@@ -5,17 +5,12 @@
 #include <vector>
 
 #include "tests/driver/driver.h"
+#include "tests/driver/test_files.h"
 
 namespace {
 
 using driver::Program;
-
-std::wstring TestFolder() {
-    wchar_t path[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
+using driver::TestFolder;
 
 std::wstring ScratchFolder() {
     wchar_t temp[MAX_PATH];

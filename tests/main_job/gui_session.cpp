@@ -39,37 +39,6 @@ private:
     HCRYPTHASH handle_ = 0;
 };
 
-class ScopedFind {
-public:
-    ScopedFind(const std::wstring& pattern, WIN32_FIND_DATAW& found)
-        : handle_(FindFirstFileW(pattern.c_str(), &found)) {}
-    ~ScopedFind() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    ScopedFind(const ScopedFind&) = delete;
-    ScopedFind& operator=(const ScopedFind&) = delete;
-    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAW& found) const { return FindNextFileW(handle_, &found) != FALSE; }
-
-private:
-    HANDLE handle_;
-};
-
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    if (ScopedFind search(path + L"\\*", found); search) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
-            else DeleteFileW(child.c_str());
-        } while (search.Next(found));
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 void Put16(Bytes& out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -77,15 +46,6 @@ void Put16(Bytes& out, std::uint32_t v) {
 void Put32(Bytes& out, std::uint32_t v) {
     Put16(out, v & 0xFFFF);
     Put16(out, v >> 16);
-}
-
-HWND ControlAt(HWND window, std::wstring_view windowClass, int x, int y) {
-    for (HWND control : driver::Descendants(window)) {
-        RECT r = driver::RectInParent(control);
-        if (r.left == x && r.top == y && _wcsicmp(driver::ClassName(control).c_str(), std::wstring(windowClass).c_str()) == 0)
-            return control;
-    }
-    return nullptr;
 }
 
 class ScopedKey {
@@ -120,51 +80,6 @@ void UnmanagedUnderWine(const std::wstring& program) {
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 }  // namespace
-
-std::wstring TestFolder() { return test_engine::TestEngine::ProgramFolder(); }
-
-std::wstring FreshFolder(const std::wstring& name) {
-    std::wstring root = TestFolder() + L"\\scratch";
-    CreateDirectoryW(root.c_str(), nullptr);
-    std::wstring folder = root + L"\\" + name;
-    RemoveTree(folder);
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    ScopedFind search(folder + L"\\*", found);
-    if (!search) return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
-    } while (search.Next(found));
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::optional<Bytes> ReadBytes(const std::wstring& path) {
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;
-    Bytes bytes;
-    std::vector<std::uint8_t> chunk(1 << 20);
-    DWORD got = 0;
-    while (ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) && got > 0)
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
-    return bytes;
-}
-
-bool WriteBytes(const std::wstring& path, const Bytes& bytes) {
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    return bytes.empty() ||
-           (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size());
-}
 
 Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
@@ -260,9 +175,9 @@ void GuiTest::Launch(const std::wstring& program, std::string_view script) {
     c_.md5 = driver::FindByText(w, L"MD5 Hash", L"Button");
     c_.title = driver::FindByText(w, L"网页标题", L"Button");
     c_.time = driver::FindByText(w, L"截图时间", L"Button");
-    c_.status = ControlAt(w, L"Static", 354, 5);
-    c_.saveFolder = ControlAt(w, L"Edit", 80, 539);
-    c_.list = ControlAt(w, L"Edit", 8, 36);
+    c_.status = driver::ControlAt(w, L"Static", 354, 5);
+    c_.saveFolder = driver::ControlAt(w, L"Edit", 80, 539);
+    c_.list = driver::ControlAt(w, L"Edit", 8, 36);
     for (HWND control : {c_.start, c_.stop, c_.import, c_.browse, c_.visit, c_.snapshot, c_.sequence, c_.md5,
                          c_.title, c_.time, c_.status, c_.saveFolder, c_.list})
         ASSERT_NE(control, nullptr) << "a control of the main window is missing";

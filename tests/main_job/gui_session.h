@@ -14,18 +14,18 @@
 
 #include "base/scoped_win.h"
 #include "tests/driver/driver.h"
+#include "tests/driver/test_files.h"
 #include "tests/test_engine/test_engine_control.h"
 
 namespace main_job {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::wstring TestFolder();
-// An empty folder of this name under the test's scratch folder.
-std::wstring FreshFolder(const std::wstring& name);
-std::vector<std::wstring> FilesIn(const std::wstring& folder);  // names, sorted
-std::optional<Bytes> ReadBytes(const std::wstring& path);
-bool WriteBytes(const std::wstring& path, const Bytes& bytes);
+using driver::FilesIn;
+using driver::FreshFolder;
+using driver::ReadBytes;
+using driver::TestFolder;
+using driver::WriteBytes;
 Bytes AsBytes(std::string_view text);
 
 // RFC 1321 digest as 32 lowercase hex digits, from the platform's CryptoAPI.

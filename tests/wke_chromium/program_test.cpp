@@ -8,14 +8,19 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "loopback_server.h"
 #include "tests/driver/driver.h"
+#include "tests/driver/test_files.h"
 
 namespace {
+
+using driver::FilesIn;
+using driver::TestFolder;
 
 // The page: an upper band of kTop rows, the rest another colour. The upper band reaches into the
 // window's top free place and the lower colour into its bottom ones, so a page drawn in the wrong
@@ -65,25 +70,6 @@ int WrongPixels(const driver::Image& client, const Place& place, std::string& fi
     return wrong;
 }
 
-std::wstring TestFolder() {
-    wchar_t path[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
-}
-
 }  // namespace
 
 TEST(ProgramWithChromium, ShowsALocalPageInItsWindow) {
@@ -91,9 +77,7 @@ TEST(ProgramWithChromium, ShowsALocalPageInItsWindow) {
     server.AddPage("/colours.html", kPage);
     ASSERT_TRUE(server.Start());
 
-    const std::wstring saveFolder = TestFolder() + L"\\shots";
-    for (const std::wstring& name : FilesIn(saveFolder)) DeleteFileW((saveFolder + L"\\" + name).c_str());
-    CreateDirectoryW(saveFolder.c_str(), nullptr);
+    const std::wstring saveFolder = driver::FreshFolder(L"shots");
 
     driver::LaunchOptions options;
     options.folder = TestFolder();
@@ -103,15 +87,8 @@ TEST(ProgramWithChromium, ShowsALocalPageInItsWindow) {
     HWND window = program->WaitForMainWindow();
     ASSERT_NE(window, nullptr) << "no main window";
 
-    auto editAt = [&](int x, int y) -> HWND {
-        for (HWND control : driver::Descendants(window)) {
-            const RECT r = driver::RectInParent(control);
-            if (_wcsicmp(driver::ClassName(control).c_str(), L"Edit") == 0 && r.left == x && r.top == y) return control;
-        }
-        return nullptr;
-    };
-    HWND list = editAt(8, 36);
-    HWND folder = editAt(80, 539);
+    HWND list = driver::ControlAt(window, L"Edit", 8, 36);
+    HWND folder = driver::ControlAt(window, L"Edit", 80, 539);
     HWND start = driver::FindByText(window, L"开始任务", L"Button");
     ASSERT_TRUE(list && folder && start);
     ASSERT_TRUE(driver::SetText(list, driver::FromUtf8(server.Url("/colours.html"))));
@@ -149,21 +126,17 @@ TEST(ProgramWithChromium, ShowsALocalPageInItsWindow) {
     // The batch stored the page whole: both bands, the full height.
     std::vector<std::wstring> stored = FilesIn(saveFolder);
     ASSERT_EQ(stored.size(), 1u);
-    HANDLE file = CreateFileW((saveFolder + L"\\" + stored[0]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    std::vector<std::uint8_t> bmp(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    ReadFile(file, bmp.data(), static_cast<DWORD>(bmp.size()), &read, nullptr);
-    CloseHandle(file);
-    ASSERT_GE(read, 54u);
+    std::optional<std::vector<std::uint8_t>> file = driver::ReadBytes(saveFolder + L"\\" + stored[0]);
+    ASSERT_TRUE(file);
+    const std::vector<std::uint8_t>& bmp = *file;
+    ASSERT_GE(bmp.size(), 54u);
     std::int32_t width = 0, height = 0;
     memcpy(&width, &bmp[18], 4);
     memcpy(&height, &bmp[22], 4);
     ASSERT_LT(height, 0) << "not top-down";
     height = -height;
     EXPECT_EQ(height, 1200);
-    ASSERT_EQ(read, 54u + static_cast<std::uint64_t>(width) * height * 4);
+    ASSERT_EQ(bmp.size(), 54u + static_cast<std::uint64_t>(width) * height * 4);
     auto pixel = [&](int x, int y) {
         const std::uint8_t* p = &bmp[54 + (static_cast<size_t>(y) * width + x) * 4];
         return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
