@@ -44,9 +44,9 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<double> rounds;
     bool exact = w == kWidth && h == kHeight;
     std::string where;
+    std::unique_ptr<uint8_t[]> small(new uint8_t[800 * 600 * 4]);
     for (int round = 0; round < kRounds && exact; ++round) {
         wkeResize(view, 800, 600);
-        std::unique_ptr<uint8_t[]> small(new uint8_t[800 * 600 * 4]);
         wkePaint(view, small.get(), 0);
         std::fill_n(bits.get(), static_cast<size_t>(w) * h * 4, uint8_t{0});
         LARGE_INTEGER start;
@@ -57,11 +57,10 @@ int wmain(int argc, wchar_t** argv) {
         exact = wketest::BandFrameMatches(bits.get(), w, h, size_t(w) * 4, where);
         printf("engine_round_seconds=%.3f\n", rounds.back());
     }
-    std::vector<double> sorted = rounds;
-    std::sort(sorted.begin(), sorted.end());
+    std::sort(rounds.begin(), rounds.end());
     printf("engine_size=%dx%d\n", w, h);
     printf("engine_exact=%s %s\n", exact ? "yes" : "no", where.c_str());
-    printf("engine_seconds=%.3f\n", sorted.empty() ? 0.0 : sorted[sorted.size() / 2]);
+    printf("engine_seconds=%.3f\n", rounds.empty() ? 0.0 : rounds[rounds.size() / 2]);
     wkeDestroyWebView(view);
     wkeShutdown();
     return exact ? 0 : 1;
