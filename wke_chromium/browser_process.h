@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "devtools_port.h"
 #include "scoped.h"
 
 namespace wkechr {
@@ -26,9 +27,6 @@ struct BrowserSearch {
     bool fromVariable = false;
 };
 BrowserSearch FindBrowser();
-
-// "port\npath\n" as the browser writes it; false unless both are there.
-bool ParseDevToolsActivePort(const std::string& text, int& port, std::string& path);
 
 class BrowserProcess {
 public:

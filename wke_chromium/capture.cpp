@@ -142,7 +142,7 @@ bool CaptureFrame(Session& session, const std::string& sessionId, const CaptureR
             }
             const Piece& piece = pieces[job.first];
             bool good = false, written = false;
-            if (job.second.ok) {
+            if (job.second.ok()) {
                 auto data = job.second.result.find("data");
                 if (data != job.second.result.end() && data->is_string()) {
                     const std::string& text = data->get_ref<const std::string&>();

@@ -205,7 +205,7 @@ bool Engine::StartBrowser(std::wstring& problem) {
     }
     session->Call("Target.setDiscoverTargets", {{"discover", true}}, {}, 10000);
     Reply info = session->Call("SystemInfo.getProcessInfo", json::object(), {}, 10000);
-    if (info.ok && info.result.contains("processInfo") && info.result["processInfo"].is_array()) {
+    if (info.ok() && info.result.contains("processInfo") && info.result["processInfo"].is_array()) {
         for (const auto& process : info.result["processInfo"])
             if (Str(process, "type") == "browser") browser_.SetPid(static_cast<DWORD>(Num(process, "id")));
     }
@@ -239,7 +239,7 @@ bool Engine::EnsureBrowser(bool probe) {
         session = session_;
     }
     if (session && session->Alive()) {
-        if (!probe || session->Call("Browser.getVersion", json::object(), {}, 5000).ok) return true;
+        if (!probe || session->Call("Browser.getVersion", json::object(), {}, 5000).ok()) return true;
     }
     if (everFailed_) return false;
     if (lastFailedStart_ != 0 && !Elapsed(lastFailedStart_, kRestartBackoffMs)) return false;
@@ -332,10 +332,10 @@ bool Engine::MakeTarget(View& view, Session& session) {
 
     Reply created = session.Call("Target.createTarget", {{"url", "about:blank"}, {"newWindow", true}}, {}, 15000);
     std::string targetId = Str(created.result, "targetId");
-    if (!created.ok || targetId.empty()) return false;
+    if (!created.ok() || targetId.empty()) return false;
     Reply attached = session.Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, {}, 15000);
     std::string sessionId = Str(attached.result, "sessionId");
-    if (!attached.ok || sessionId.empty()) {
+    if (!attached.ok() || sessionId.empty()) {
         session.Send("Target.closeTarget", {{"targetId", targetId}}, {}, 5000, nullptr);
         return false;
     }
@@ -366,7 +366,7 @@ bool Engine::MakeTarget(View& view, Session& session) {
     session.Call("Runtime.addBinding", {{"name", kTitleBinding}}, sessionId, 10000);
     session.Call("Page.addScriptToEvaluateOnNewDocument", {{"source", kTitleWatcher}}, sessionId, 10000);
     Reply tree = session.Call("Page.getFrameTree", json::object(), sessionId, 10000);
-    if (tree.ok && tree.result.contains("frameTree")) {
+    if (tree.ok() && tree.result.contains("frameTree")) {
         const json& frame = tree.result["frameTree"]["frame"];
         std::lock_guard lock(view.m);
         if (!Str(frame, "id").empty()) view.mainFrameId = Str(frame, "id");
@@ -559,7 +559,7 @@ void Engine::RefreshTitle(View& view, Session* session) {
     if (sessionId.empty() || !session) return;
     session->Send("Runtime.evaluate", {{"expression", "document.title"}, {"returnByValue", true}}, sessionId, 5000,
                   [this, handle](Reply reply) {
-                      if (!reply.ok) return;
+                      if (!reply.ok()) return;
                       const json& value = reply.result["result"];
                       if (!value.is_object() || !value.contains("value") || !value["value"].is_string()) return;
                       std::wstring title = FromUtf8(value["value"].get<std::string>());
@@ -644,7 +644,7 @@ void Engine::Navigate(View& view, const std::string& url, bool keepDeadline) {
         if (!view) return;
         std::lock_guard lock(view->m);
         if (view->navSeq != seq || view->nav != View::Nav::Navigating) return;
-        if (!reply.ok) {
+        if (!reply.ok()) {
             Complete(*view, true);
             return;
         }
@@ -744,7 +744,7 @@ void Engine::Reload(View& view) {
     view.dirty = true;
     uintptr_t handle = view.handle;
     session->Send("Page.reload", json::object(), sessionId, 30000, [this, handle, seq](Reply reply) {
-        if (reply.ok) return;
+        if (reply.ok()) return;
         auto view = Find(reinterpret_cast<wkeWebView>(handle));
         if (!view) return;
         std::lock_guard lock(view->m);
@@ -823,7 +823,7 @@ void Engine::Paint(View& view, void* bits, int pitch) {
     request.dest = dest;
     request.pitch = stride;
     Reply metrics = session->Call("Page.getLayoutMetrics", json::object(), sessionId, 10000);
-    if (metrics.ok && metrics.result.contains("cssVisualViewport")) {
+    if (metrics.ok() && metrics.result.contains("cssVisualViewport")) {
         request.scrollX = Num(metrics.result["cssVisualViewport"], "pageX");
         request.scrollY = Num(metrics.result["cssVisualViewport"], "pageY");
     }
@@ -855,8 +855,8 @@ json Engine::Evaluate(View& view, const std::string& script, int timeoutMs, bool
                                 {{"expression", script}, {"returnByValue", !userGesture}, {"userGesture", userGesture},
                                  {"awaitPromise", false}},
                                 sessionId, timeoutMs);
-    if (!reply.ok) {
-        if (userGesture && reply.error == "timed out") {
+    if (!reply.ok()) {
+        if (userGesture && reply.status == Status::TimedOut) {
             // A script that does not come back holds its page: the view gets a fresh one next time.
             std::lock_guard lock(view.m);
             view.broken = true;
@@ -1045,7 +1045,7 @@ bool Engine::CanGo(View& view, int step) {
     if (!session) return false;
     const std::string sessionId = view.SessionId();
     Reply history = session->Call("Page.getNavigationHistory", json::object(), sessionId, 10000);
-    if (!history.ok || !history.result.contains("entries")) return false;
+    if (!history.ok() || !history.result.contains("entries")) return false;
     int index = static_cast<int>(Num(history.result, "currentIndex", -1)) + step;
     return index >= 0 && index < static_cast<int>(history.result["entries"].size());
 }
@@ -1055,7 +1055,7 @@ bool Engine::Go(View& view, int step) {
     if (!session) return false;
     const std::string sessionId = view.SessionId();
     Reply history = session->Call("Page.getNavigationHistory", json::object(), sessionId, 10000);
-    if (!history.ok || !history.result.contains("entries")) return false;
+    if (!history.ok() || !history.result.contains("entries")) return false;
     int index = static_cast<int>(Num(history.result, "currentIndex", -1)) + step;
     const json& entries = history.result["entries"];
     if (index < 0 || index >= static_cast<int>(entries.size())) return false;
@@ -1073,7 +1073,7 @@ bool Engine::Go(View& view, int step) {
     uintptr_t handle = view.handle;
     session->Send("Page.navigateToHistoryEntry", {{"entryId", entries[index].value("id", 0)}}, sessionId, 30000,
                   [this, handle, seq](Reply reply) {
-                      if (reply.ok) return;
+                      if (reply.ok()) return;
                       auto view = Find(reinterpret_cast<wkeWebView>(handle));
                       if (!view) return;
                       std::lock_guard lock(view->m);

@@ -30,7 +30,7 @@ void Session::Close() {
     FailExpired(true);
 }
 
-void Session::Send(const std::string& method, json params, const std::string& sessionId, int timeoutMs,
+void Session::Send(const std::string& method, json params, const std::string& sessionId, Deadline deadline,
                    Callback callback) {
     json message = {{"method", method}, {"params", std::move(params)}};
     if (!sessionId.empty()) message["sessionId"] = sessionId;
@@ -39,7 +39,7 @@ void Session::Send(const std::string& method, json params, const std::string& se
         std::lock_guard lock(mutex_);
         id = nextId_++;
         message["id"] = id;
-        if (callback) pending_[id] = Pending{std::move(callback), GetTickCount() + static_cast<DWORD>(timeoutMs)};
+        if (callback) pending_.emplace(id, Pending{std::move(callback), deadline});
     }
     std::string text = message.dump(-1, ' ', false, json::error_handler_t::replace);
     if (!alive_ || !socket_.SendText(text)) {
@@ -52,11 +52,11 @@ void Session::Send(const std::string& method, json params, const std::string& se
                 pending_.erase(it);
             }
         }
-        if (failed) failed(Reply{false, {}, "closed"});
+        if (failed) failed(Reply{Status::Closed, {}, "closed"});
     }
 }
 
-Reply Session::Call(const std::string& method, json params, const std::string& sessionId, int timeoutMs) {
+Reply Session::Call(const std::string& method, json params, const std::string& sessionId, Deadline deadline) {
     struct Waiter {
         std::mutex m;
         std::condition_variable cv;
@@ -64,7 +64,7 @@ Reply Session::Call(const std::string& method, json params, const std::string& s
         Reply reply;
     };
     auto waiter = std::make_shared<Waiter>();
-    Send(method, std::move(params), sessionId, timeoutMs, [waiter](Reply reply) {
+    Send(method, std::move(params), sessionId, deadline, [waiter](Reply reply) {
         std::lock_guard lock(waiter->m);
         waiter->reply = std::move(reply);
         waiter->done = true;
@@ -72,8 +72,8 @@ Reply Session::Call(const std::string& method, json params, const std::string& s
     });
     std::unique_lock lock(waiter->m);
     // The reader enforces the limit; the margin only guards against a reader that stopped.
-    if (!waiter->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs + 2000), [&] { return waiter->done; }))
-        return Reply{false, {}, "timed out"};
+    if (!waiter->cv.wait_for(lock, std::chrono::milliseconds(deadline.RemainingMs() + 2000), [&] { return waiter->done; }))
+        return Reply{Status::TimedOut, {}, "timed out"};
     return std::move(waiter->reply);
 }
 
@@ -81,9 +81,9 @@ void Session::FailExpired(bool all) {
     std::vector<Callback> expired;
     {
         std::lock_guard lock(mutex_);
-        DWORD now = GetTickCount();
+        const Millis now = NowMillis();
         for (auto it = pending_.begin(); it != pending_.end();) {
-            if (all || static_cast<int32_t>(now - it->second.deadline) >= 0) {
+            if (all || it->second.deadline.Passed(now)) {
                 expired.push_back(std::move(it->second.callback));
                 it = pending_.erase(it);
             } else {
@@ -91,7 +91,8 @@ void Session::FailExpired(bool all) {
             }
         }
     }
-    for (auto& callback : expired) callback(Reply{false, {}, all ? "closed" : "timed out"});
+    for (auto& callback : expired)
+        callback(all ? Reply{Status::Closed, {}, "closed"} : Reply{Status::TimedOut, {}, "timed out"});
 }
 
 void Session::Dispatch(const std::string& text) {
@@ -110,9 +111,10 @@ void Session::Dispatch(const std::string& text) {
         Reply reply;
         auto error = message.find("error");
         if (error != message.end()) {
+            reply.status = Status::ProtocolError;
             reply.error = error->is_object() ? error->value("message", std::string("error")) : std::string("error");
         } else {
-            reply.ok = true;
+            reply.status = Status::Ok;
             auto result = message.find("result");
             if (result != message.end()) reply.result = std::move(*result);
         }

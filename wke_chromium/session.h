@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "deadline.h"
+#include "status.h"
 #include "websocket.h"
 
 namespace wkechr {
@@ -20,9 +22,11 @@ namespace wkechr {
 using json = nlohmann::json;
 
 struct Reply {
-    bool ok = false;
+    Status status = Status::Closed;
     json result;        // the response's "result" when ok
-    std::string error;  // the protocol's error message, "timed out" or "closed"
+    std::string error;  // the protocol's error message, for diagnostics only
+
+    bool ok() const { return status == Status::Ok; }
 };
 
 class Session {
@@ -42,11 +46,18 @@ public:
     bool Open(int port, const std::string& path, int timeoutMs);
 
     // Waits for the response (never call from the reader thread, i.e. from a callback or event).
+    Reply Call(const std::string& method, json params, const std::string& sessionId, Deadline deadline);
     Reply Call(const std::string& method, json params = json::object(), const std::string& sessionId = {},
-               int timeoutMs = kDefaultTimeoutMs);
+               int timeoutMs = kDefaultTimeoutMs) {
+        return Call(method, std::move(params), sessionId, Deadline::In(timeoutMs));
+    }
     // The callback, if any, runs once: on the reader thread with the response, or with a failure
     // when the time limit passes or the connection goes (possibly on the calling thread).
-    void Send(const std::string& method, json params, const std::string& sessionId, int timeoutMs, Callback callback);
+    void Send(const std::string& method, json params, const std::string& sessionId, Deadline deadline,
+              Callback callback);
+    void Send(const std::string& method, json params, const std::string& sessionId, int timeoutMs, Callback callback) {
+        Send(method, std::move(params), sessionId, Deadline::In(timeoutMs), std::move(callback));
+    }
 
     bool Alive() const { return alive_; }
     // Ends the connection and the reader; pending requests fail.
@@ -55,7 +66,7 @@ public:
 private:
     struct Pending {
         Callback callback;
-        DWORD deadline;
+        Deadline deadline;
     };
     void ReaderLoop();
     void FailExpired(bool all);

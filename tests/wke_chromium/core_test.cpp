@@ -63,31 +63,6 @@ TEST(Text, Base64AndHandshakeKey) {
     EXPECT_EQ(WebSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
 }
 
-TEST(BrowserProcess, DevToolsActivePortFile) {
-    struct Case {
-        const char* text;
-        bool ok;
-        int port;
-        const char* path;
-    } cases[] = {
-        {"9222\n/devtools/browser/abc\n", true, 9222, "/devtools/browser/abc"},
-        {"41234\r\n/devtools/browser/x-y\r\n", true, 41234, "/devtools/browser/x-y"},
-        {"9222\n", false, 0, ""},
-        {"", false, 0, ""},
-        {"70000\n/devtools/browser/a\n", false, 0, ""},
-        {"92a2\n/devtools/browser/a\n", false, 0, ""},
-    };
-    for (const auto& c : cases) {
-        int port = 0;
-        std::string path;
-        EXPECT_EQ(ParseDevToolsActivePort(c.text, port, path), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(port, c.port);
-            EXPECT_EQ(path, c.path);
-        }
-    }
-}
-
 TEST(Capture, PiecesCoverEveryRowOnce) {
     for (int height : {1, 599, 4096, 4097, 40000, 200000}) {
         for (int rows : {1, 1000, 4096}) {

@@ -1,0 +1,32 @@
+// Every time limit of the engine, in one place (milliseconds).
+#pragma once
+
+#include <cstdint>
+
+namespace wkechr::limits {
+
+// What an entry called on the program's UI thread may wait for the browser, at most.
+inline constexpr int64_t kUiCallMs = 2000;
+// The first start of the browser: launch, endpoint, handshake and the first calls together.
+inline constexpr int64_t kFirstStartMs = 20000;
+// A restart after the browser was lost; shorter, and never retried before the back-off.
+inline constexpr int64_t kRestartMs = 15000;
+inline constexpr int64_t kRestartBackoffMs = 30000;
+// A whole-page paint: a fixed part plus a part that grows with the frame's area.
+inline constexpr int64_t kPaintBaseMs = 10000;
+inline constexpr int64_t kPaintPerMegapixelMs = 250;
+// A load still going after this counts as complete; a failed navigation's error page gets the grace.
+inline constexpr int64_t kLoadLimitMs = 45000;
+inline constexpr int64_t kErrorPageGraceMs = 3000;
+// Requests sent without waiting (navigation, input, acknowledgements).
+inline constexpr int64_t kAsyncRequestMs = 30000;
+// Closing: the browser asked to close, then ended.
+inline constexpr int64_t kCloseBrowserMs = 800;
+
+// The paint budget for a frame of width × height device pixels.
+inline int64_t PaintBudgetMs(int width, int height) {
+    const double megapixels = static_cast<double>(width > 0 ? width : 0) * (height > 0 ? height : 0) / 1e6;
+    return kPaintBaseMs + static_cast<int64_t>(megapixels * kPaintPerMegapixelMs);
+}
+
+}  // namespace wkechr::limits
