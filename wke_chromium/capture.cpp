@@ -182,7 +182,7 @@ bool CaptureFrame(Session& session, const std::string& sessionId, const CaptureR
                 json params = {{"format", "png"}, {"clip", std::move(clip)}, {"optimizeForSpeed", true},
                                {"captureBeyondViewport", false}, {"fromSurface", true}};
                 lock.unlock();
-                session.Send("Page.captureScreenshot", std::move(params), sessionId, request.timeoutMs,
+                session.Send("Page.captureScreenshot", std::move(params), sessionId, request.deadline,
                              [shared, index](Reply reply) {
                                  {
                                      std::lock_guard inner(shared->m);

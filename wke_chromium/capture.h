@@ -40,7 +40,7 @@ struct CaptureRequest {
     size_t pitch = 0;
     int pieceRows = 0;  // 0: PieceRowsFor(width)
     int inFlight = 0;   // requests awaiting an answer at once; 0: one (see CaptureFrame)
-    int timeoutMs = 60000;
+    Deadline deadline = Deadline::In(60000);  // for the whole frame, every piece included
 };
 
 // False when a piece failed (its rows are white then). Every row of the frame is written.
