@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <functional>
+#include <string_view>
 
 #include "base/text.h"
 
@@ -37,3 +39,21 @@ struct SnapshotNameOptions {
 // title is ticked; the title's cleaning covers everything before the time part.
 Text BuildSnapshotName(int sequenceNumber, const ByteBuffer& image, const SnapshotNameOptions& options,
                        const std::function<Text()>& getTitle, const Text& captureTime);
+
+// What the file system takes for the stored file, and how a GBK text measures there. A name is
+// measured with its ".jpg"; the path is the save folder followed by the name.
+struct NameFit {
+    std::size_t folderUnits = 0;      // UTF-16 units of the save folder as the full path starts
+    std::size_t nameUnits = 255;      // largest name in UTF-16 units
+    std::size_t pathUnits = 259;      // largest whole path in UTF-16 units (MAX_PATH less its NUL)
+    std::size_t nameUtf8Bytes = 0;    // largest name in UTF-8 bytes on the host; 0 = no such limit
+    // Both measures must add up character by character, as a stateless code page does.
+    std::function<std::size_t(std::string_view gbk)> utf16Units;
+    std::function<std::size_t(std::string_view gbk)> utf8Bytes;
+};
+
+// As above, with the title cut at a character boundary, as little as needed, when the whole name
+// would not fit; the sequence number, digest, time and ".jpg" are kept. A name that fits comes out
+// byte for byte as it would without the fit; a name too long even without a title is left whole.
+Text BuildSnapshotName(int sequenceNumber, const ByteBuffer& image, const SnapshotNameOptions& options,
+                       const std::function<Text()>& getTitle, const Text& captureTime, const NameFit& fit);

@@ -2,11 +2,18 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <limits>
+#include <new>
+#include <stdexcept>
+
 #include "app/event_handlers.h"
+#include "app/url_import.h"
 #include "app/info_box.h"
 #include "app/main_window.h"
 #include "base/scoped_win.h"
 #include "base/wide.h"
+
+std::size_t g_importMemoryLimit = std::numeric_limits<std::size_t>::max();
 
 namespace {
 
@@ -77,6 +84,7 @@ bool ReadWholeFile(const Text& path, ByteBuffer& bytes) {
         DWORD got = 0;
         if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) return false;
         if (got == 0) return true;
+        if (got > g_importMemoryLimit - bytes.size()) return false;
         bytes.insert(bytes.end(), chunk, chunk + got);
         // Nothing past the first end-of-text byte is used; stop reading there.
         for (DWORD k = 0; k < got; ++k)
@@ -89,11 +97,21 @@ bool ReadWholeFile(const Text& path, ByteBuffer& bytes) {
 void ImportUrlList() {
     MainWindow& w = TheMainWindow();
     if (!ShowOpenDialog(通用对话框1, w.window)) return;
-    ByteBuffer bytes;
-    if (!ReadWholeFile(通用对话框1.fileName, bytes)) {
+    // A file too large for memory is a file that cannot be read: the same box, the list unchanged.
+    bool imported = false;
+    try {
+        ByteBuffer bytes;
+        if (ReadWholeFile(通用对话框1.fileName, bytes)) {
+            const std::wstring list = ToWide(ListText(bytes));
+            bytes = ByteBuffer();
+            imported = SetWindowTextW(w.编辑框_网址列表, list.c_str()) != 0;
+        }
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    if (!imported) {
         ShowInfoBox("无法读取文件“" + 通用对话框1.fileName + "”，网址列表没有改变。");
         return;
     }
-    SetControlText(w.编辑框_网址列表, ListText(bytes));
     ShowInfoBox("文件导入完成！");
 }

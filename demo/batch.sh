@@ -2,9 +2,11 @@
 # Runs one batch through Quorlane's window the way a user would, with the sample site:
 #   batch.sh PROGRAM_FOLDER DRIVER_EXE OUTPUT_FOLDER SITE_URL
 # SITE_URL is where demo/serve.py serves the sample site. PROGRAM_FOLDER holds quorlane.exe and
-# the engine (wke.dll); DRIVER_EXE is qldriver.exe. Wine's prefix and display come from the environment (WINEPREFIX, DISPLAY). The stored snapshots end up
+# the engine (wke.dll); DRIVER_EXE is qldriver.exe. Wine's prefix and display come from the
+# environment (WINEPREFIX, DISPLAY). The stored snapshots end up
 # in OUTPUT_FOLDER; OUTPUT_FOLDER/batch/ gets the list file, the window mid-batch (window.bmp) and
-# the status texts seen (status.txt).
+# the status texts seen (status.txt) and what the program and its browser printed
+# (program-output.log).
 set -euo pipefail
 program=$(cd "$1" && pwd)
 driver=$2
@@ -29,8 +31,12 @@ printf '%s\r\n' "$site/index.html" "" "   $site/plain.html   " "$site/tall.html"
   "http://127.0.0.1:9/" "$site/slow.html" > "$work/list.txt"
 
 echo "starting Quorlane from $program"
-# The program inherits the driver's output: a file, so that nothing waits for it to close.
-qld start "$(winpath "$program")" > "$work/pid"
+# The program inherits the driver's output: files, so that nothing waits for them to close and
+# nothing the program or its browser prints reaches the user's terminal.
+if ! qld start "$(winpath "$program")" > "$work/pid" 2> "$work/program-output.log"; then
+  cat "$work/program-output.log" >&2
+  exit 1
+fi
 program_pid=$(tr -d '\r\n' < "$work/pid")
 qld --pid "$program_pid" wait-window >/dev/null
 

@@ -15,9 +15,10 @@ constexpr char kWicFactoryClsid[] = "{CACAF262-9370-4615-A13B-9F5539DA4C0A}";
 constexpr char kWicFactoryIid[] = "{ec5ec8a9-c395-4314-9c77-54d7a935ff70}";
 
 // Once a factory has been made D2d1.dll stays loaded for the rest of the process; one reference
-// is enough for that, so later loads give theirs back.
+// is enough for that, so later loads give theirs back. The keeper is never destroyed: a static
+// destructor would free the library at exit before the objects made from it are gone.
 void KeepLoaded(ScopedLibrary library) {
-    static ScopedLibrary kept;
+    static ScopedLibrary& kept = *new ScopedLibrary;
     if (!kept) kept = std::move(library);
 }
 

@@ -18,8 +18,9 @@ static_assert(kClearColour == 0xFF808040);
 static_assert(kHardwareVertexProcessing == 0x52 && kSoftwareVertexProcessing == 0x32);
 
 // d3d9.dll is never unloaded once found; one reference keeps it, later loads give theirs back.
+// The keeper is never destroyed, so no static destructor frees the library before exit is done.
 HMODULE LoadDirect3D9() {
-    static ScopedLibrary kept;
+    static ScopedLibrary& kept = *new ScopedLibrary;
     ScopedLibrary library(LoadLibraryA("d3d9.dll"));
     if (!kept) kept = std::move(library);
     return kept;
@@ -89,8 +90,15 @@ bool D3d9Renderer::Init(HWND window) {
     return true;
 }
 
-void D3d9Renderer::Release() {
+// A texture still bound to stage 0 keeps a reference in the device, and a device holding a
+// default-pool texture cannot be reset: unbind it before letting it go.
+void D3d9Renderer::DropTexture() {
+    if (texture && device) device->SetTexture(0, nullptr);
     texture.Reset();
+}
+
+void D3d9Renderer::Release() {
+    DropTexture();
     device.Reset();
     d3d.Reset();
 }
@@ -103,7 +111,7 @@ void D3d9Renderer::Resize(int w, int h) {
         vertices[2] = {-0.5f, static_cast<float>(bottom), 0.0f, 1.0f, 0.0f, 1.0f};
         vertices[3] = {static_cast<float>(right), static_cast<float>(bottom), 0.0f, 1.0f, 1.0f, 1.0f};
     }
-    texture.Reset();
+    DropTexture();
     if (device) {
         D3DPRESENT_PARAMETERS pp;
         MakePresentParameters(hwnd, &pp);
@@ -115,11 +123,11 @@ bool D3d9Renderer::CheckDevice() {
     if (!device) return false;
     HRESULT hr = device->TestCooperativeLevel();
     if (hr == D3DERR_DEVICELOST) {
-        texture.Reset();
+        DropTexture();
         return false;
     }
     if (hr == D3DERR_DEVICENOTRESET) {
-        texture.Reset();
+        DropTexture();
         D3DPRESENT_PARAMETERS pp;
         MakePresentParameters(hwnd, &pp);
         return device->Reset(&pp) == D3D_OK;

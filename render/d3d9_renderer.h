@@ -33,6 +33,7 @@ public:
     virtual void MakePresentParameters(HWND window, _D3DPRESENT_PARAMETERS_* pp);
     virtual bool CheckDevice();
     virtual bool UpdateTexture(wkeWebView view);
+    void DropTexture();
 
     HWND hwnd = nullptr;
     ScopedComPtr<IDirect3D9> d3d;

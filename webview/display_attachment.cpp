@@ -44,7 +44,13 @@ void AttachDisplay(WebViewHost& host, int kind) {
 
 void DetachDisplayBeforeViewDestroyed(WebViewHost& host) {
     if (HWND window = host.hwnd.load()) {
-        if (host.prevWndProc)
+        // Only a window that still runs this host's subclassing gets its procedure back: after a
+        // Create whose view failed, prevWndProc is another window's, and a procedure installed over
+        // ours must not be thrown away.
+        const bool ours =
+            reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC)) == ViewSubclassProc &&
+            reinterpret_cast<WebViewHost*>(GetWindowLongPtrW(window, GWLP_USERDATA)) == &host;
+        if (host.prevWndProc && ours)
             SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(host.prevWndProc));
         host.hwnd = nullptr;
     }

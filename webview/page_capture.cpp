@@ -1,23 +1,34 @@
 // Whole-page capture: the view is laid out at the page's full size for one paint, straight into
-// the result behind its BMP headers, then put back to its display size.
+// the result behind its BMP headers, then put back to its display size. A page the format or the
+// memory cannot hold whole is captured from its top, as many whole rows as fit.
+#include <atomic>
+#include <limits>
 #include <new>
 
 #include "webview/bmp_layout.h"
+#include "webview/capture_buffer.h"
+#include "webview/capture_memory.h"
 #include "webview/web_view_host.h"
 
 namespace {
 
-ByteBuffer AllocateImage(std::size_t size) {
+std::atomic<std::size_t> g_captureMemoryLimit{std::numeric_limits<std::size_t>::max()};
+
+bool AllocateImage(ByteBuffer& out, std::size_t size) {
+    if (size > g_captureMemoryLimit.load()) return false;
     try {
-        return ByteBuffer(size);
+        out.assign(size, 0);
+        return true;
     } catch (const std::bad_alloc&) {
-        return ByteBuffer();
     } catch (const std::length_error&) {
-        return ByteBuffer();
     }
+    out = ByteBuffer();
+    return false;
 }
 
 }  // namespace
+
+void SetCaptureMemoryLimit(std::size_t bytes) { g_captureMemoryLimit = bytes; }
 
 ByteBuffer WebViewHost::CapturePage() {
     wkeWebView v = view.load();
@@ -29,19 +40,16 @@ ByteBuffer WebViewHost::CapturePage() {
     int viewWidth = wkeWidth(v);
     int viewHeight = wkeHeight(v);
 
-    // A page the file format cannot hold, or memory cannot take, leaves the view untouched.
-    std::optional<std::int32_t> pixelBytes = BmpPixelAreaSize(contentsWidth, contentsHeight);
-    ByteBuffer image;
-    if (pixelBytes) image = AllocateImage(BmpFileSize(*pixelBytes));
-    if (image.empty()) {
-        wkeRunJS(v, "document.body.style.overflow='visible'");
-        return ByteBuffer();
+    CaptureBuffer buffer = AllocateCaptureBuffer(contentsWidth, contentsHeight, AllocateImage);
+    if (!buffer.image.empty()) {
+        // An empty pixel area needs no frame: an engine may not be able to make a view of no size.
+        if (buffer.pixelBytes > 0) {
+            wkeResize(v, buffer.width, buffer.rows);
+            wkePaint(v, buffer.image.data() + kBmpHeadersSize, 0);
+            wkeResize(v, viewWidth, viewHeight);
+        }
+        WriteBmpHeaders(buffer.image.data(), buffer.width, buffer.rows, buffer.pixelBytes);
     }
-
-    wkeResize(v, contentsWidth, contentsHeight);
-    wkePaint(v, image.data() + kBmpHeadersSize, 0);
-    WriteBmpHeaders(image.data(), contentsWidth, contentsHeight, *pixelBytes);
-    wkeResize(v, viewWidth, viewHeight);
     wkeRunJS(v, "document.body.style.overflow='visible'");
-    return image;
+    return std::move(buffer.image);
 }

@@ -112,14 +112,53 @@ TEST_F(WebViewHostTest, DestroyOnANeverBoundObjectMakesNoEngineCall) {
 }
 
 TEST_F(WebViewHostTest, CreateAfterDestroyBindsAgainWithANewViewAndRenderer) {
-    ASSERT_TRUE(host_->Create(window_.Get()));
-    ViewRenderer* first = host_->renderer;
+    const WNDPROC own = window_.Proc();
+    ASSERT_TRUE(host_->Create(window_.Get(), 0));
     host_->Destroy();
-    ASSERT_TRUE(host_->Create(window_.Get()));
+    ASSERT_EQ(window_.Proc(), own);
+    EXPECT_EQ(host_->clientHandler->titleChangedEntry, nullptr);
+
+    ASSERT_TRUE(host_->Create(window_.Get(), 0));
     EXPECT_EQ(host_->view.load(), Engine().View(2));
-    EXPECT_NE(host_->renderer, nullptr);
     EXPECT_EQ(Engine().Count("wkeCreateWebView"), 2);
-    (void)first;
+    // Subclassed again, with the window's own procedure recorded again.
+    EXPECT_NE(window_.Proc(), own);
+    EXPECT_EQ(host_->prevWndProc, own);
+    EXPECT_EQ(GetWindowLongPtrW(window_.Get(), GWLP_USERDATA), reinterpret_cast<LONG_PTR>(host_));
+    // New adapters handed to the new view, and a GDI renderer bound to the window.
+    EXPECT_NE(host_->clientHandler->titleChangedEntry, nullptr);
+    EXPECT_NE(host_->clientHandler->urlChangedEntry, nullptr);
+    EXPECT_EQ(host_->clientHandler->owner, host_);
+    std::vector<std::string> installs = Engine().Calls("wkeSetClientHandler");
+    ASSERT_EQ(installs.size(), 2u);
+    EXPECT_EQ(installs[1].rfind("wkeSetClientHandler(#2, ", 0), 0u) << installs[1];
+    ASSERT_EQ(typeid(*host_->renderer), typeid(GdiRenderer));
+    EXPECT_EQ(static_cast<GdiRenderer*>(host_->renderer)->hwnd, window_.Get());
+}
+
+// Destroy gives a window its procedure back only while the window still runs this host's.
+TEST_F(WebViewHostTest, DestroyLeavesAProcedureThatIsNotOurs) {
+    const WNDPROC own = window_.Proc();
+    PlainWindow other;
+    const WNDPROC otherOwn = other.Proc();
+
+    // Create(A), Destroy, then a Create(B) whose view fails: prevWndProc still holds A's procedure.
+    ASSERT_TRUE(host_->Create(window_.Get()));
+    host_->Destroy();
+    Engine().Script("fail-create 1");
+    EXPECT_FALSE(host_->Create(other.Get()));
+    ASSERT_EQ(host_->prevWndProc, own);
+    host_->Destroy();
+    EXPECT_EQ(other.Proc(), otherOwn) << "B was given A's procedure";
+    EXPECT_EQ(host_->GetWindowHandle(), nullptr);
+
+    // Someone subclasses A over ours: Destroy does not throw their procedure away.
+    ASSERT_TRUE(host_->Create(window_.Get()));
+    const WNDPROC theirs = DefWindowProcW;
+    SetWindowLongPtrW(window_.Get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(theirs));
+    host_->Destroy();
+    EXPECT_EQ(window_.Proc(), theirs);
+    SetWindowLongPtrW(window_.Get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
 }
 
 TEST_F(WebViewHostTest, FinalizeDestroysTheViewOnce) {

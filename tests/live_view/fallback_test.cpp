@@ -263,4 +263,35 @@ TEST_F(FallbackTest, ADirect3DDeviceThatCannotBeMadeOrIsLostGivesWayToGdi) {
     }
 }
 
+// The program's renderers keep D2d1.dll and d3d9.dll loaded until the process ends: nothing, not
+// even a destructor run at exit, frees them while objects made from them may still be around.
+TEST(RenderLibrariesTest, StayLoadedUntilTheProcessEnds) {
+    const std::wstring log = ProgramFolder() + L"\\detach.log";
+    DeleteFileW(log.c_str());
+    SetEnvironmentVariableW(L"QUORLANE_STAND_IN_DETACH_LOG", log.c_str());
+    std::wstring command = L"\"" + ProgramFolder() + L"\\live_view_render_libraries_child.exe\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        ProgramFolder().c_str(), &startup, &info);
+    SetEnvironmentVariableW(L"QUORLANE_STAND_IN_DETACH_LOG", nullptr);
+    ASSERT_TRUE(started);
+    ScopedHandle process(info.hProcess), thread(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(process, &code);
+    EXPECT_EQ(code, 0u);
+
+    std::string notes;
+    ScopedHandle file(CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file) << "the stand-ins noted nothing";
+    char chunk[512];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) notes.append(chunk, got);
+    EXPECT_NE(notes.find("D2d1 loaded"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("d3d9 loaded"), std::string::npos) << notes;
+    EXPECT_EQ(notes.find("freed"), std::string::npos) << notes;
+}
+
 }  // namespace

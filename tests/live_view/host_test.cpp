@@ -477,13 +477,12 @@ TEST_F(PumpTest, AfterDestroyThePumpHasEndedAndMakesNoEngineCall) {
     Engine().Script("log-dirty\nalways-dirty");
     Bind();
     ASSERT_TRUE(PumpUntil([&] { return Engine().Count("wkePaint") >= 3; }));
-    const DWORD pump = GetThreadId(host_->renderPump.Get());
+    // A handle of our own, opened while the thread surely exists: the host closes its own.
+    ScopedHandle thread(OpenThread(SYNCHRONIZE, FALSE, GetThreadId(host_->renderPump.Get())));
+    ASSERT_TRUE(thread);
 
     host_->Destroy();
-    ScopedHandle thread(OpenThread(SYNCHRONIZE, FALSE, pump));
-    if (thread) {
-        EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
-    }
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "Destroy returned before the pump ended";
     const int calls = Engine().Count();
     PumpFor(100);
     EXPECT_EQ(Engine().Count(), calls);

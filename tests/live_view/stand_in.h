@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <d3d9.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -34,6 +35,23 @@ typedef struct D3d9StandIn {
     UINT adapters[2];
     int deviceTypes[2];
     HWND deviceWindows[2];
+    /* With makeDevice set, a successful CreateDevice hands out a device that records its calls,
+       one line each ("Reset", "SetTexture 0 texture", ...) in log, and behaves like a real one
+       where the renderer depends on it: SetTexture keeps a reference to the bound texture, and a
+       Reset while a default-pool texture is alive fails and leaves the device to be reset. */
+    int makeDevice;
+    HWND focusWindows[2];
+    D3DPRESENT_PARAMETERS createParameters;   /* as passed to CreateDevice */
+    D3DPRESENT_PARAMETERS resetParameters;    /* as passed to the last Reset */
+    UINT backBufferWidth, backBufferHeight;   /* written back for a 0 x 0 back buffer */
+    HRESULT cooperative[8];                   /* what TestCooperativeLevel answers, in turn */
+    int cooperativeCount, cooperativeCalls;   /* then D3D_OK, or DEVICENOTRESET after a failed Reset */
+    int resets, refusedResets, presents;
+    LONG devicesAlive, texturesMade, texturesAlive;
+    UINT textureWidth, textureHeight;
+    unsigned char lockedBits[64];             /* what LockRect hands out, pitch 16 */
+    char log[8192];
+    int logLength;
 } D3d9StandIn;
 
 typedef D2dStandIn*(WINAPI* StandInD2dEntry)(void);

@@ -3,10 +3,12 @@
 #define CINTERFACE
 #define COBJMACROS
 #include <windows.h>
+#include <d3d9.h>
 #include <d2d1.h>
 #include <string.h>
 
 #include "stand_in.h"
+#include "stand_in_detach.h"
 
 static D2dStandIn state;
 
@@ -107,3 +109,5 @@ __declspec(dllexport) HRESULT WINAPI D2D1CreateFactory(D2D1_FACTORY_TYPE type, R
 }
 
 __declspec(dllexport) D2dStandIn* WINAPI StandInD2d(void) { return &state; }
+
+STAND_IN_DLL_MAIN("D2d1")

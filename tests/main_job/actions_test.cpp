@@ -17,7 +17,8 @@ bool EndsWith(const std::wstring& text, const std::wstring& end) {
 
 class ActionsTest : public GuiTest {
 protected:
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(Launch(kProgram, "page http://shot.test/\nsize 900 1700\n")); }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(Launch(Program(), "page http://shot.test/\nsize 900 1700\n")); }
+    virtual const wchar_t* Program() const { return kProgram; }
 
     // Clicks 导入文本 and returns the open-file dialog with its file name field.
     void OpenImportDialog(HWND& dialog, HWND& name) {
@@ -103,25 +104,52 @@ TEST_F(ActionsTest, CancellingAfterAnImportKeepsTheListAndOffersTheEarlierName) 
     }
 }
 
-TEST_F(ActionsTest, AFileThatCannotBeReadGivesAClearMessageAndLeavesTheList) {
+class ImportFailureTest : public ActionsTest {
+public:
+    void ExpectUnreadable(const std::wstring& path, const wchar_t* name) {
+        ASSERT_NO_FATAL_FAILURE(SetList(L"the earlier list"));
+        ASSERT_NO_FATAL_FAILURE(Import(path));
+        std::optional<driver::MessageBoxInfo> box = WaitForBox();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->caption, L"信息：");
+        EXPECT_NE(box->text.find(name), std::wstring::npos) << driver::ToUtf8(box->text);
+        EXPECT_EQ(box->text.find(L"文件导入完成！"), std::wstring::npos);
+        EXPECT_EQ(ListGbk(), "the earlier list");
+        ASSERT_NO_FATAL_FAILURE(Dismiss(*box));
+
+        HWND dialog = nullptr, field = nullptr;
+        ASSERT_NO_FATAL_FAILURE(OpenImportDialog(dialog, field));
+        ASSERT_TRUE(driver::PressButton(dialog, IDCANCEL));
+        EXPECT_EQ(ListGbk(), "the earlier list");
+        EXPECT_TRUE(program_->Running());
+    }
+};
+
+TEST_F(ImportFailureTest, AFileThatCannotBeOpenedGivesAClearMessageAndLeavesTheList) {
     const std::wstring path = ListFile(L"locked.txt", "x\r\ny");
     ScopedHandle lock(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     ASSERT_TRUE(lock);
-    ASSERT_NO_FATAL_FAILURE(SetList(L"the earlier list"));
-    ASSERT_NO_FATAL_FAILURE(Import(path));
+    ExpectUnreadable(path, L"locked.txt");
+}
+
+// The build short of memory takes 1 MiB for a list: a 2 MiB file without any 00 or 1A does not fit.
+class ShortMemoryImportTest : public ImportFailureTest {
+protected:
+    const wchar_t* Program() const override { return kLowMemoryProgram; }
+};
+
+TEST_F(ShortMemoryImportTest, AFileTooLargeForMemoryGivesTheSameMessageAndLeavesTheList) {
+    std::string big;
+    while (big.size() < (2u << 20)) big += "http://a.test/\r\n";
+    ExpectUnreadable(ListFile(L"huge.txt", big), L"huge.txt");
+    // A list that fits still imports in the same build.
+    ASSERT_NO_FATAL_FAILURE(Import(ListFile(L"small.txt", "a\r\nb")));
     std::optional<driver::MessageBoxInfo> box = WaitForBox();
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->caption, L"信息：");
-    EXPECT_NE(box->text.find(L"locked.txt"), std::wstring::npos) << driver::ToUtf8(box->text);
-    EXPECT_EQ(box->text.find(L"文件导入完成！"), std::wstring::npos);
-    EXPECT_EQ(ListGbk(), "the earlier list");
+    EXPECT_EQ(box->text, L"文件导入完成！");
     ASSERT_NO_FATAL_FAILURE(Dismiss(*box));
-
-    HWND dialog = nullptr, name = nullptr;
-    ASSERT_NO_FATAL_FAILURE(OpenImportDialog(dialog, name));
-    ASSERT_TRUE(driver::PressButton(dialog, IDCANCEL));
-    EXPECT_EQ(ListGbk(), "the earlier list");
+    EXPECT_EQ(ListGbk(), "a\r\nb");
 }
 
 // The folder browser, driven through its tree: under Wine it shows no edit field, whatever the

@@ -223,10 +223,10 @@ void GuiTest::SetOptions(bool sequence, bool md5, bool title, bool time) {
     ASSERT_TRUE(driver::SetChecked(c_.time, time));
 }
 
-void GuiTest::RunBatch(const std::wstring& list) {
+void GuiTest::RunBatch(const std::wstring& list, DWORD timeoutMs) {
     ASSERT_NO_FATAL_FAILURE(SetList(list));
     ASSERT_TRUE(driver::Click(c_.start));
-    std::optional<driver::MessageBoxInfo> box = WaitForBox(L"完成！");
+    std::optional<driver::MessageBoxInfo> box = program_->WaitForMessageBox(L"完成！", timeoutMs);
     ASSERT_TRUE(box) << "the batch did not finish";
     EXPECT_EQ(box->text, L"完成！");
     EXPECT_EQ(box->caption, L"信息：");

@@ -55,9 +55,11 @@ struct Controls {
 // A started program with its own engine script and call log; closed at the end of the test.
 class GuiTest : public ::testing::Test {
 protected:
-    // Copies of the product and of its quick-wait build, named for these tests alone.
+    // Copies of the product, of its quick-wait build and of its build short of memory (64 MiB for
+    // a capture, 1 MiB for an imported list, 20 ms wait steps), named for these tests alone.
     static constexpr wchar_t kProgram[] = L"quorlane_product.exe";
     static constexpr wchar_t kQuickWaitProgram[] = L"quorlane_quickwait.exe";
+    static constexpr wchar_t kLowMemoryProgram[] = L"quorlane_lowmemory.exe";
 
     void TearDown() override;
 
@@ -74,7 +76,7 @@ protected:
     void SetSaveFolder(const std::wstring& folder);
     void SetOptions(bool sequence, bool md5, bool title, bool time);
     // Runs one batch over list to its final box and closes the box.
-    void RunBatch(const std::wstring& list);
+    void RunBatch(const std::wstring& list, DWORD timeoutMs = driver::kWait);
     // Waits for a dialog of the program and answers it; the next one whose text contains part.
     std::optional<driver::MessageBoxInfo> WaitForBox(std::wstring_view part = {}) const;
     HWND WaitForDialog() const;
