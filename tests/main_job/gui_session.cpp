@@ -83,14 +83,21 @@ std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin()
 
 Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-std::wstring Md5Hex(const Bytes& bytes) {
+std::wstring Md5Hex(const Bytes& bytes) { return Md5Hex(bytes.data(), bytes.size()); }
+
+std::wstring Md5Hex(const std::uint8_t* data, std::size_t size) {
     CryptProvider provider;
     CryptHash hash(provider.Get(), CALG_MD5);
     if (!hash.Get()) return L"(no CryptoAPI MD5)";
-    if (!CryptHashData(hash.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), 0)) return L"(hash failed)";
+    for (std::size_t done = 0; done < size;) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, std::size_t{1} << 28));
+        if (!CryptHashData(hash.Get(), data + done, chunk, 0)) return L"(hash failed)";
+        done += chunk;
+    }
     BYTE digest[16];
-    DWORD size = sizeof digest;
-    if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &size, 0) || size != 16) return L"(hash failed)";
+    DWORD digestSize = sizeof digest;
+    if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestSize, 0) || digestSize != 16)
+        return L"(hash failed)";
     static const wchar_t hex[] = L"0123456789abcdef";
     std::wstring out;
     for (BYTE b : digest) {

@@ -30,6 +30,7 @@ Bytes AsBytes(std::string_view text);
 
 // RFC 1321 digest as 32 lowercase hex digits, from the platform's CryptoAPI.
 std::wstring Md5Hex(const Bytes& bytes);
+std::wstring Md5Hex(const std::uint8_t* data, std::size_t size);
 
 // The BMP the program must store for a W x H page at this address painted by the test engine.
 Bytes ExpectedImage(std::wstring_view address, int width, int height);
