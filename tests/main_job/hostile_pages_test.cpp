@@ -104,7 +104,7 @@ protected:
         CreateDirectoryW(folder.c_str(), nullptr);
         EXPECT_NO_FATAL_FAILURE(SetSaveFolder(folder + L"\\"));
         EXPECT_NO_FATAL_FAILURE(SetOptions(true, true, true, false));
-        EXPECT_NO_FATAL_FAILURE(RunBatch(list, 300000));
+        EXPECT_NO_FATAL_FAILURE(RunBatch(list, 900000));
         return folder;
     }
 };
