@@ -53,30 +53,6 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-std::string EncodeClientFrame(uint8_t opcode, std::string_view payload, uint32_t maskKey) {
-    std::string frame;
-    uint64_t size = payload.size();
-    frame.reserve(payload.size() + 14);
-    frame += static_cast<char>(0x80 | (opcode & 0x0F));
-    if (size < 126) {
-        frame += static_cast<char>(0x80 | size);
-    } else if (size <= 0xFFFF) {
-        frame += static_cast<char>(0x80 | 126);
-        frame += static_cast<char>(size >> 8);
-        frame += static_cast<char>(size & 0xFF);
-    } else {
-        frame += static_cast<char>(0x80 | 127);
-        for (int i = 7; i >= 0; --i) frame += static_cast<char>((size >> (8 * i)) & 0xFF);
-    }
-    char mask[4] = {static_cast<char>(maskKey >> 24), static_cast<char>(maskKey >> 16),
-                    static_cast<char>(maskKey >> 8), static_cast<char>(maskKey)};
-    frame.append(mask, 4);
-    size_t start = frame.size();
-    frame.append(payload);
-    for (size_t i = 0; i < payload.size(); ++i) frame[start + i] ^= mask[i & 3];
-    return frame;
-}
-
 bool WebSocket::Connect(const char* host, int port, const std::string& path, int timeoutMs) {
     static ScopedWinsock winsock;
     if (!winsock.Ok()) return false;

@@ -9,14 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "frame_codec.h"
 #include "scoped.h"
 
 namespace wkechr {
-
-enum WsOpcode : uint8_t { kWsContinuation = 0, kWsText = 1, kWsBinary = 2, kWsClose = 8, kWsPing = 9, kWsPong = 10 };
-
-// One complete, final, masked client frame.
-std::string EncodeClientFrame(uint8_t opcode, std::string_view payload, uint32_t maskKey);
 
 class WebSocket {
 public:
