@@ -127,37 +127,8 @@ namespace {
 // Accepts the upgrade (optionally with a wrong key), then runs `then` on the connection.
 void ServeWebSocket(LoopbackServer& server, bool goodAccept, std::function<void(SOCKET)> then) {
     server.SetHandler([goodAccept, then](SOCKET client) {
-        std::string head;
-        if (!wketest::ReceiveHead(client, head)) return;
-        std::string key = wketest::HeaderValue(head, "Sec-WebSocket-Key");
-        std::string accept = goodAccept ? WebSocketAccept(key) : std::string("AAAAAAAAAAAAAAAAAAAAAAAAAAA=");
-        wketest::SendAllBytes(client, "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                                      "Connection: Upgrade\r\nSec-WebSocket-Accept: " + accept + "\r\n\r\n");
-        if (then) then(client);
+        if (wketest::AcceptWebSocket(client, goodAccept) && then) then(client);
     });
-}
-
-// Reads one client frame; checks that it is final and masked and unmasks it.
-bool ReadClientFrame(SOCKET client, uint8_t& opcode, std::string& payload, bool& finalMasked) {
-    std::string head;
-    if (!wketest::ReceiveExact(client, head, 2)) return false;
-    opcode = head[0] & 0x0F;
-    finalMasked = (head[0] & 0x80) && (head[1] & 0x80);
-    uint64_t length = head[1] & 0x7F;
-    std::string ext;
-    if (length == 126) {
-        wketest::ReceiveExact(client, ext, 2);
-        length = (uint8_t(ext[0]) << 8) | uint8_t(ext[1]);
-    } else if (length == 127) {
-        wketest::ReceiveExact(client, ext, 8);
-        length = 0;
-        for (char c : ext) length = (length << 8) | uint8_t(c);
-    }
-    std::string mask;
-    if (!wketest::ReceiveExact(client, mask, 4)) return false;
-    if (!wketest::ReceiveExact(client, payload, static_cast<size_t>(length))) return false;
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] ^= mask[i & 3];
-    return true;
 }
 
 std::string Pattern(size_t size) {
@@ -177,7 +148,7 @@ TEST(Transport, SendsEachMessageAsOneMaskedFrameOfAnyLength) {
             uint8_t opcode;
             std::string payload;
             bool finalMasked;
-            if (!ReadClientFrame(client, opcode, payload, finalMasked)) return;
+            if (!wketest::ReceiveClientFrame(client, opcode, payload, finalMasked)) return;
             if (!finalMasked) allFinalMasked = false;
             seen.emplace_back(opcode, payload);
         }
@@ -215,7 +186,7 @@ TEST(Transport, ReceivesShortLongFragmentedAndAnswersPings) {
         uint8_t opcode = 0;
         bool finalMasked;
         std::string payload;
-        while (!ponged && ReadClientFrame(client, opcode, payload, finalMasked)) {
+        while (!ponged && wketest::ReceiveClientFrame(client, opcode, payload, finalMasked)) {
             if (opcode == kWsPong) {
                 pong = payload;
                 ponged = true;
