@@ -236,6 +236,7 @@ void WebSocket::MarkClosed(bool stop) {
 WebSocket::Status WebSocket::Receive(std::string_view& message, int timeoutMs) {
     if (!socket_ || !decoder_ || closed_) return Status::Closed;
     const Deadline deadline = Deadline::In(timeoutMs);
+    bool readSome = false;
     for (;;) {
         switch (decoder_->Next()) {
         case FrameDecoder::Result::Message:
@@ -255,6 +256,22 @@ WebSocket::Status WebSocket::Receive(std::string_view& message, int timeoutMs) {
             break;
         }
         // A message that keeps coming in still yields at the time limit; the decoder keeps its place.
+        if (closed_) return Status::Closed;
+        if (readSome && deadline.Passed()) return Status::Timeout;
+        // Read first and wait only when nothing is there: a select() for every chunk of a large
+        // message costs more than the copy (Wine).
+        size_t room = 0;
+        char* space = decoder_->Space(room, kMaxIo);
+        const int got = recv(socket_.Get(), space, static_cast<int>(room), 0);
+        if (got > 0) {
+            decoder_->Commit(static_cast<size_t>(got));
+            readSome = true;
+            continue;
+        }
+        if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            MarkClosed(false);
+            return Status::Closed;
+        }
         int ready = 0;
         for (;;) {
             if (closed_) return Status::Closed;
@@ -262,16 +279,7 @@ WebSocket::Status WebSocket::Receive(std::string_view& message, int timeoutMs) {
             if (ready != 0) break;
             if (deadline.Passed()) return Status::Timeout;
         }
-        if (ready < 0 || closed_) {
-            MarkClosed(false);
-            return Status::Closed;
-        }
-        size_t room = 0;
-        char* space = decoder_->Space(room, kMaxIo);
-        const int got = recv(socket_.Get(), space, static_cast<int>(room), 0);
-        if (got > 0) {
-            decoder_->Commit(static_cast<size_t>(got));
-        } else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+        if (ready < 0) {
             MarkClosed(false);
             return Status::Closed;
         }

@@ -59,6 +59,7 @@ std::string ServerFrame(uint8_t opcode, const std::string& payload, bool fin = t
 // The server's side of a WebSocket upgrade, with a right or a wrong accept value.
 bool AcceptWebSocket(SOCKET client, bool goodAccept = true);
 // Reads one client frame and unmasks it; finalMasked tells whether it was final and masked.
-bool ReceiveClientFrame(SOCKET client, uint8_t& opcode, std::string& payload, bool& finalMasked);
+bool ReceiveClientFrame(SOCKET client, uint8_t& opcode, std::string& payload, bool& finalMasked,
+                        int timeoutMs = 10000);
 
 }  // namespace wketest
