@@ -1,5 +1,6 @@
 // Session: DevTools protocol messages over one WebSocket. Each request gets an id and a time
 // limit; a reader thread matches responses to their callers and hands events to one handler.
+// Sending never waits for the browser, so the reader may send too.
 #pragma once
 
 #include <atomic>
@@ -36,49 +37,41 @@ public:
 
     static constexpr int kDefaultTimeoutMs = 30000;
 
-    Session() = default;
+    Session();
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // The handler runs on the reader thread; it must not wait for responses.
+    // The handler runs on the reader thread; it may Send, but must not wait for responses.
     void SetEventHandler(EventHandler handler);
-    bool Open(int port, const std::string& path, int timeoutMs);
+    // Connects and upgrades within the deadline; may be tried again after a failure.
+    bool Open(int port, const std::string& path, Deadline deadline);
+    bool Open(int port, const std::string& path, int timeoutMs) { return Open(port, path, Deadline::In(timeoutMs)); }
 
-    // Waits for the response (never call from the reader thread, i.e. from a callback or event).
+    // Waits for the response. On the reader thread (in a callback or an event) it fails at once:
+    // no answer could be read while it waited.
     Reply Call(const std::string& method, json params, const std::string& sessionId, Deadline deadline);
     Reply Call(const std::string& method, json params = json::object(), const std::string& sessionId = {},
                int timeoutMs = kDefaultTimeoutMs) {
         return Call(method, std::move(params), sessionId, Deadline::In(timeoutMs));
     }
-    // The callback, if any, runs once: on the reader thread with the response, or with a failure
-    // when the time limit passes or the connection goes (possibly on the calling thread).
+    // Returns at once. The callback, if any, runs once: on the reader thread with the response or
+    // a time-out, or with a failure when the connection goes (possibly on the calling thread).
     void Send(const std::string& method, json params, const std::string& sessionId, Deadline deadline,
               Callback callback);
     void Send(const std::string& method, json params, const std::string& sessionId, int timeoutMs, Callback callback) {
         Send(method, std::move(params), sessionId, Deadline::In(timeoutMs), std::move(callback));
     }
 
-    bool Alive() const { return alive_; }
-    // Ends the connection and the reader; pending requests fail.
+    bool Alive() const;
+    // Ends the connection, the writer and the reader; pending requests fail. Safe from any thread,
+    // also from the reader's own callbacks, and more than once.
     void Close();
 
 private:
-    struct Pending {
-        Callback callback;
-        Deadline deadline;
-    };
-    void ReaderLoop();
-    void FailExpired(bool all);
-    void Dispatch(const std::string& text);
-
-    WebSocket socket_;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::map<int64_t, Pending> pending_;
-    int64_t nextId_ = 1;
-    EventHandler onEvent_;
-    std::atomic<bool> alive_{false};
+    struct Core;
+    // Shared with the reader thread, which may outlive a Session closed from that thread.
+    std::shared_ptr<Core> core_;
 };
 
 }  // namespace wkechr

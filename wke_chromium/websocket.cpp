@@ -11,6 +11,11 @@ namespace wkechr {
 
 namespace {
 
+// Waits are cut into slices: a shutdown from another thread does not wake select() everywhere (Wine).
+constexpr int kSliceMs = 100;
+// One recv() or send() moves at most this much.
+constexpr size_t kMaxIo = size_t(1) << 24;
+
 uint64_t NextRandom(uint64_t& state) {
     if (state == 0) {
         LARGE_INTEGER counter;
@@ -24,26 +29,20 @@ uint64_t NextRandom(uint64_t& state) {
     return state;
 }
 
-bool SendAll(SOCKET s, const char* data, size_t size) {
-    while (size > 0) {
-        int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
-        int sent = send(s, data, chunk, 0);
-        if (sent <= 0) return false;
-        data += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-// select() on one socket for reading; 1 ready, 0 timed out, -1 error.
-int WaitReadable(SOCKET s, int timeoutMs) {
-    fd_set set;
+// select() on one socket; 1 ready, 0 timed out, -1 error.
+int Wait(SOCKET s, bool forWriting, int timeoutMs) {
+    fd_set set, failed;
     FD_ZERO(&set);
     FD_SET(s, &set);
+    FD_ZERO(&failed);
+    FD_SET(s, &failed);
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    int r = select(0, &set, nullptr, nullptr, &tv);
+    int r = select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, &failed, &tv);
+    if (r > 0 && FD_ISSET(s, &failed)) return -1;
     return r > 0 ? 1 : r == 0 ? 0 : -1;
 }
+
+int SliceOf(Millis left) { return static_cast<int>(std::clamp<Millis>(left, 0, kSliceMs)); }
 
 std::string Lower(std::string s) {
     for (auto& c : s)
@@ -51,35 +50,44 @@ std::string Lower(std::string s) {
     return s;
 }
 
-}  // namespace
-
-std::string EncodeClientFrame(uint8_t opcode, std::string_view payload, uint32_t maskKey) {
-    std::string frame;
-    uint64_t size = payload.size();
-    frame.reserve(payload.size() + 14);
-    frame += static_cast<char>(0x80 | (opcode & 0x0F));
-    if (size < 126) {
-        frame += static_cast<char>(0x80 | size);
-    } else if (size <= 0xFFFF) {
-        frame += static_cast<char>(0x80 | 126);
-        frame += static_cast<char>(size >> 8);
-        frame += static_cast<char>(size & 0xFF);
-    } else {
-        frame += static_cast<char>(0x80 | 127);
-        for (int i = 7; i >= 0; --i) frame += static_cast<char>((size >> (8 * i)) & 0xFF);
+// The head of the server's answer: "101" and the accept value that proves it read our key.
+bool HandshakeAccepted(const std::string& head, const std::string& key) {
+    size_t lineEnd = head.find("\r\n");
+    std::string status = head.substr(0, lineEnd);
+    if (status.size() < 12 || status.compare(0, 5, "HTTP/") != 0 || status.find(" 101") == std::string::npos)
+        return false;
+    const std::string expected = WebSocketAccept(key);
+    size_t pos = lineEnd;
+    while (pos != std::string::npos && pos < head.size()) {
+        size_t next = head.find("\r\n", pos + 2);
+        std::string line = head.substr(pos + 2, next == std::string::npos ? std::string::npos : next - pos - 2);
+        size_t colon = line.find(':');
+        if (colon != std::string::npos) {
+            std::string value = line.substr(colon + 1);
+            value.erase(0, value.find_first_not_of(" \t"));
+            value.erase(value.find_last_not_of(" \t") + 1);
+            if (Lower(line.substr(0, colon)) == "sec-websocket-accept" && value == expected) return true;
+        }
+        pos = next;
     }
-    char mask[4] = {static_cast<char>(maskKey >> 24), static_cast<char>(maskKey >> 16),
-                    static_cast<char>(maskKey >> 8), static_cast<char>(maskKey)};
-    frame.append(mask, 4);
-    size_t start = frame.size();
-    frame.append(payload);
-    for (size_t i = 0; i < payload.size(); ++i) frame[start + i] ^= mask[i & 3];
-    return frame;
+    return false;
 }
 
-bool WebSocket::Connect(const char* host, int port, const std::string& path, int timeoutMs) {
+}  // namespace
+
+WebSocket::~WebSocket() { Shutdown(); }
+
+bool WebSocket::Connect(const char* host, int port, const std::string& path, Deadline deadline) {
     static ScopedWinsock winsock;
     if (!winsock.Ok()) return false;
+    Shutdown();
+    {
+        std::lock_guard lock(queueMutex_);
+        queue_.clear();
+        queuedBytes_ = 0;
+        stopping_ = false;
+    }
+    decoder_ = std::make_unique<FrameDecoder>(maxMessage_);
     socket_.Reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!socket_) return false;
     sockaddr_in address{};
@@ -87,208 +95,213 @@ bool WebSocket::Connect(const char* host, int port, const std::string& path, int
     address.sin_port = htons(static_cast<u_short>(port));
     if (inet_pton(AF_INET, host, &address.sin_addr) != 1) return false;
 
+    // Non-blocking for good: every wait is a select() with a time limit.
     u_long nonBlocking = 1;
     ioctlsocket(socket_.Get(), FIONBIO, &nonBlocking);
+    BOOL noDelay = TRUE;
+    setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     if (connect(socket_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_SET(socket_.Get(), &writable);
-        FD_ZERO(&failed);
-        FD_SET(socket_.Get(), &failed);
-        timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-        if (select(0, nullptr, &writable, &failed, &tv) <= 0 || FD_ISSET(socket_.Get(), &failed)) return false;
+        int ready = 0;
+        while (ready == 0 && !deadline.Passed()) ready = Wait(socket_.Get(), true, SliceOf(deadline.RemainingMs()));
+        if (ready != 1) return false;
         int error = 0;
         int length = sizeof error;
         getsockopt(socket_.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
         if (error != 0) return false;
     }
-    nonBlocking = 0;
-    ioctlsocket(socket_.Get(), FIONBIO, &nonBlocking);
-    BOOL noDelay = TRUE;
-    setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
 
     std::string keyBytes;
     for (int i = 0; i < 2; ++i) {
         uint64_t r = NextRandom(random_);
         keyBytes.append(reinterpret_cast<const char*>(&r), 8);
     }
-    std::string key = Base64Encode(keyBytes);
-    std::string request = "GET " + (path.empty() ? std::string("/") : path) + " HTTP/1.1\r\n" +
-                          "Host: " + host + ":" + std::to_string(port) + "\r\n" +
-                          "Upgrade: websocket\r\nConnection: Upgrade\r\n" +
-                          "Sec-WebSocket-Key: " + key + "\r\nSec-WebSocket-Version: 13\r\n\r\n";
-    if (!SendAll(socket_.Get(), request.data(), request.size())) return false;
-    if (!ReadHandshake(key, timeoutMs)) {
+    const std::string key = Base64Encode(keyBytes);
+    const std::string request = "GET " + (path.empty() ? std::string("/") : path) + " HTTP/1.1\r\n" +
+                                "Host: " + host + ":" + std::to_string(port) + "\r\n" +
+                                "Upgrade: websocket\r\nConnection: Upgrade\r\n" +
+                                "Sec-WebSocket-Key: " + key + "\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    closed_ = false;
+    if (!WriteAll(request.data(), request.size(), &deadline) || !ReadHandshake(key, deadline)) {
+        closed_ = true;
         socket_.Reset();
         return false;
     }
-    closed_ = false;
+    std::lock_guard lock(writerMutex_);
+    writer_ = std::thread([this] { WriterLoop(); });
     return true;
 }
 
-bool WebSocket::ReadHandshake(const std::string& key, int timeoutMs) {
-    DWORD deadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
-    buffer_.assign(4096, '\0');
-    have_ = 0;
+bool WebSocket::ReadHandshake(const std::string& key, Deadline deadline) {
+    std::string head;
+    char chunk[4096];
     size_t end = std::string::npos;
     while (end == std::string::npos) {
-        int left = static_cast<int>(deadline - GetTickCount());
-        if (left <= 0 || have_ >= 16384) return false;
-        if (WaitReadable(socket_.Get(), left) != 1) return false;
-        if (buffer_.size() - have_ < 1024) buffer_.resize(buffer_.size() * 2);
-        int got = recv(socket_.Get(), &buffer_[have_], static_cast<int>(buffer_.size() - have_), 0);
-        if (got <= 0) return false;
-        have_ += static_cast<size_t>(got);
-        end = std::string_view(buffer_.data(), have_).find("\r\n\r\n");
+        if (deadline.Passed() || head.size() >= 16384 || closed_) return false;
+        int ready = Wait(socket_.Get(), false, SliceOf(deadline.RemainingMs()));
+        if (ready < 0) return false;
+        if (ready == 0) continue;
+        int got = recv(socket_.Get(), chunk, sizeof chunk, 0);
+        if (got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK)) return false;
+        if (got < 0) continue;
+        const size_t from = head.size() < 3 ? 0 : head.size() - 3;
+        head.append(chunk, static_cast<size_t>(got));
+        end = head.find("\r\n\r\n", from);
     }
-    std::string head = buffer_.substr(0, end);
-    buffer_.erase(0, end + 4);
-    have_ -= end + 4;
-
-    size_t lineEnd = head.find("\r\n");
-    std::string status = head.substr(0, lineEnd);
-    if (status.size() < 12 || status.compare(0, 5, "HTTP/") != 0 || status.find(" 101") == std::string::npos)
-        return false;
-    std::string expected = WebSocketAccept(key);
-    bool accepted = false;
-    size_t pos = lineEnd;
-    while (pos != std::string::npos && pos < head.size()) {
-        size_t next = head.find("\r\n", pos + 2);
-        std::string line = head.substr(pos + 2, next == std::string::npos ? std::string::npos : next - pos - 2);
-        size_t colon = line.find(':');
-        if (colon != std::string::npos) {
-            std::string name = Lower(line.substr(0, colon));
-            std::string value = line.substr(colon + 1);
-            value.erase(0, value.find_first_not_of(" \t"));
-            value.erase(value.find_last_not_of(" \t") + 1);
-            if (name == "sec-websocket-accept" && value == expected) accepted = true;
-        }
-        pos = next;
-    }
-    return accepted;
+    // Frames may follow the head in the same read.
+    decoder_->Feed(std::string_view(head).substr(end + 4));
+    head.resize(end);
+    return HandshakeAccepted(head, key);
 }
 
-bool WebSocket::SendFrame(uint8_t opcode, std::string_view payload) {
-    std::lock_guard lock(sendMutex_);
-    if (!socket_ || closed_) return false;
-    std::string frame = EncodeClientFrame(opcode, payload, static_cast<uint32_t>(NextRandom(random_)));
-    return SendAll(socket_.Get(), frame.data(), frame.size());
-}
-
-bool WebSocket::SendText(std::string_view text) { return SendFrame(kWsText, text); }
-
-bool WebSocket::ReadMore(int timeoutMs, bool& timedOut) {
-    timedOut = false;
-    // In short slices: a shutdown from another thread does not wake select() everywhere (Wine).
-    DWORD start = GetTickCount();
-    int ready = 0;
-    for (;;) {
-        if (closed_) return false;
-        int left = timeoutMs - static_cast<int>(GetTickCount() - start);
-        ready = WaitReadable(socket_.Get(), std::clamp(left, 0, 100));
-        if (ready != 0) break;
-        if (left <= 100) {
-            timedOut = true;
-            return false;
+bool WebSocket::WriteAll(const char* data, size_t size, const Deadline* deadline) {
+    while (size > 0) {
+        if (stopping_ || (deadline && deadline->Passed())) return false;
+        int sent = send(socket_.Get(), data, static_cast<int>(std::min(size, kMaxIo)), 0);
+        if (sent > 0) {
+            data += sent;
+            size -= static_cast<size_t>(sent);
+            continue;
         }
+        if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        // The peer is not reading: wait for room, in slices, so that a shutdown ends the wait.
+        if (Wait(socket_.Get(), true, deadline ? SliceOf(deadline->RemainingMs()) : kSliceMs) < 0) return false;
     }
-    if (ready < 0 || closed_) return false;
-    if (buffer_.size() - have_ < 65536) buffer_.resize(std::max<size_t>(have_ + 262144, buffer_.size()));
-    int got = recv(socket_.Get(), &buffer_[have_], static_cast<int>(std::min<size_t>(buffer_.size() - have_, 1 << 24)), 0);
-    if (got <= 0) return false;
-    have_ += static_cast<size_t>(got);
     return true;
 }
 
-WebSocket::Status WebSocket::Receive(std::string& message, int timeoutMs) {
-    if (!socket_ || closed_) return Status::Closed;
-    DWORD deadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
-    for (;;) {
-        // A whole frame in the buffer?
-        if (have_ >= 2) {
-            const uint8_t* p = reinterpret_cast<const uint8_t*>(buffer_.data());
-            bool fin = (p[0] & 0x80) != 0;
-            uint8_t opcode = p[0] & 0x0F;
-            bool masked = (p[1] & 0x80) != 0;
-            uint64_t length = p[1] & 0x7F;
-            size_t header = 2;
-            if (length == 126) header += 2;
-            if (length == 127) header += 8;
-            if (masked) header += 4;
-            if (have_ >= header) {
-                if (length == 126) {
-                    length = (uint64_t(p[2]) << 8) | p[3];
-                } else if (length == 127) {
-                    length = 0;
-                    for (int i = 0; i < 8; ++i) length = (length << 8) | p[2 + i];
-                }
-                if (length > maxMessage_ || partial_.size() + length > maxMessage_) {
-                    closed_ = true;
-                    return Status::Closed;
-                }
-                size_t total = header + static_cast<size_t>(length);
-                if (have_ >= total) {
-                    std::string payload(buffer_.data() + header, static_cast<size_t>(length));
-                    if (masked) {
-                        const char* mask = buffer_.data() + header - 4;
-                        for (size_t i = 0; i < payload.size(); ++i) payload[i] ^= mask[i & 3];
-                    }
-                    std::memmove(&buffer_[0], buffer_.data() + total, have_ - total);
-                    have_ -= total;
-                    if (buffer_.size() > (1u << 22) && have_ < (1u << 20)) buffer_.resize(1u << 20);
-                    switch (opcode) {
-                    case kWsPing:
-                        SendFrame(kWsPong, payload);
-                        continue;
-                    case kWsPong:
-                        continue;
-                    case kWsClose:
-                        SendFrame(kWsClose, payload.substr(0, 2));
-                        closed_ = true;
-                        return Status::Closed;
-                    case kWsContinuation:
-                        if (!inFragments_) continue;
-                        partial_ += payload;
-                        if (fin) {
-                            inFragments_ = false;
-                            message.swap(partial_);
-                            partial_.clear();
-                            return Status::Message;
-                        }
-                        continue;
-                    case kWsText:
-                    case kWsBinary:
-                        if (fin) {
-                            message.swap(payload);
-                            return Status::Message;
-                        }
-                        inFragments_ = true;
-                        partial_.swap(payload);
-                        continue;
-                    default:
-                        closed_ = true;
-                        return Status::Closed;
-                    }
-                }
-                if (buffer_.size() < total) buffer_.resize(total);
-            }
+bool WebSocket::Enqueue(uint8_t opcode, std::string_view payload, bool evenWhenClosed) {
+    uint32_t mask;
+    {
+        std::lock_guard lock(queueMutex_);
+        if (closed_ && !evenWhenClosed) return false;
+        mask = static_cast<uint32_t>(NextRandom(random_));
+    }
+    std::string frame = EncodeClientFrame(opcode, payload, mask);
+    bool overflow = false;
+    {
+        std::lock_guard lock(queueMutex_);
+        if ((closed_ && !evenWhenClosed) || stopping_) return false;
+        overflow = queuedBytes_ + frame.size() > kMaxQueuedBytes;
+        if (!overflow) {
+            queuedBytes_ += frame.size();
+            queue_.push_back(std::move(frame));
         }
-        int left = static_cast<int>(deadline - GetTickCount());
-        if (left < 0) left = 0;
-        bool timedOut = false;
-        if (!ReadMore(left, timedOut)) {
-            if (timedOut) return Status::Timeout;
+    }
+    if (overflow) {
+        // So much unread means the peer is stuck: the connection is treated as lost.
+        Shutdown();
+        return false;
+    }
+    queueReady_.notify_one();
+    return true;
+}
+
+bool WebSocket::SendText(std::string_view text) { return Enqueue(kWsText, text); }
+
+size_t WebSocket::QueuedBytes() const {
+    std::lock_guard lock(queueMutex_);
+    return queuedBytes_;
+}
+
+void WebSocket::WriterLoop() {
+    std::unique_lock lock(queueMutex_);
+    for (;;) {
+        queueReady_.wait(lock, [&] { return stopping_ || closed_ || !queue_.empty(); });
+        if (stopping_ || queue_.empty()) return;
+        std::string frame = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        const bool written = WriteAll(frame.data(), frame.size(), nullptr);
+        lock.lock();
+        queuedBytes_ -= frame.size();
+        if (!written) {
+            // The reader sees the broken connection too and reports it.
             closed_ = true;
+            stopping_ = true;
+            return;
+        }
+    }
+}
+
+void WebSocket::MarkClosed(bool stop) {
+    {
+        std::lock_guard lock(queueMutex_);
+        closed_ = true;
+        if (stop) stopping_ = true;
+    }
+    queueReady_.notify_all();
+}
+
+WebSocket::Status WebSocket::Receive(std::string_view& message, int timeoutMs) {
+    if (!socket_ || !decoder_ || closed_) return Status::Closed;
+    const Deadline deadline = Deadline::In(timeoutMs);
+    bool readSome = false;
+    for (;;) {
+        switch (decoder_->Next()) {
+        case FrameDecoder::Result::Message:
+            message = decoder_->Payload();
+            return Status::Message;
+        case FrameDecoder::Result::Ping:
+            Enqueue(kWsPong, decoder_->Payload());
+            continue;
+        case FrameDecoder::Result::Close:
+            Enqueue(kWsClose, decoder_->Payload().substr(0, 2), true);
+            MarkClosed(false);
+            return Status::Closed;
+        case FrameDecoder::Result::Error:
+            MarkClosed(false);
+            return Status::Closed;
+        case FrameDecoder::Result::NeedMore:
+            break;
+        }
+        // A message that keeps coming in still yields at the time limit; the decoder keeps its place.
+        if (closed_) return Status::Closed;
+        if (readSome && deadline.Passed()) return Status::Timeout;
+        // Read first and wait only when nothing is there: a select() for every chunk of a large
+        // message costs more than the copy (Wine).
+        size_t room = 0;
+        char* space = decoder_->Space(room, kMaxIo);
+        const int got = recv(socket_.Get(), space, static_cast<int>(room), 0);
+        if (got > 0) {
+            decoder_->Commit(static_cast<size_t>(got));
+            readSome = true;
+            continue;
+        }
+        if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            MarkClosed(false);
+            return Status::Closed;
+        }
+        int ready = 0;
+        for (;;) {
+            if (closed_) return Status::Closed;
+            ready = Wait(socket_.Get(), false, SliceOf(deadline.RemainingMs()));
+            if (ready != 0) break;
+            if (deadline.Passed()) return Status::Timeout;
+        }
+        if (ready < 0) {
+            MarkClosed(false);
             return Status::Closed;
         }
     }
 }
 
+WebSocket::Status WebSocket::Receive(std::string& message, int timeoutMs) {
+    std::string_view view;
+    Status status = Receive(view, timeoutMs);
+    if (status == Status::Message) message.assign(view);
+    return status;
+}
+
 void WebSocket::Shutdown() {
-    std::lock_guard lock(sendMutex_);
-    closed_ = true;
+    MarkClosed(true);
     if (socket_) shutdown(socket_.Get(), SD_BOTH);
+    std::thread writer;
+    {
+        std::lock_guard lock(writerMutex_);
+        writer = std::move(writer_);
+    }
+    if (writer.joinable()) writer.join();
 }
 
 }  // namespace wkechr

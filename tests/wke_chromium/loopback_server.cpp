@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "text.h"
+
 namespace wketest {
 
 LoopbackServer::LoopbackServer() {
@@ -181,6 +183,37 @@ std::string ServerFrame(uint8_t opcode, const std::string& payload, bool fin) {
         for (int i = 7; i >= 0; --i) frame += static_cast<char>((size >> (8 * i)) & 0xFF);
     }
     return frame + payload;
+}
+
+bool AcceptWebSocket(SOCKET client, bool goodAccept) {
+    std::string head;
+    if (!ReceiveHead(client, head)) return false;
+    std::string key = HeaderValue(head, "Sec-WebSocket-Key");
+    std::string accept = goodAccept ? wkechr::WebSocketAccept(key) : std::string("AAAAAAAAAAAAAAAAAAAAAAAAAAA=");
+    return SendAllBytes(client, "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                                "Connection: Upgrade\r\nSec-WebSocket-Accept: " + accept + "\r\n\r\n");
+}
+
+bool ReceiveClientFrame(SOCKET client, uint8_t& opcode, std::string& payload, bool& finalMasked, int timeoutMs) {
+    std::string head;
+    if (!ReceiveExact(client, head, 2, timeoutMs)) return false;
+    opcode = head[0] & 0x0F;
+    finalMasked = (head[0] & 0x80) && (head[1] & 0x80);
+    uint64_t length = head[1] & 0x7F;
+    std::string ext;
+    if (length == 126) {
+        if (!ReceiveExact(client, ext, 2, timeoutMs)) return false;
+        length = (uint8_t(ext[0]) << 8) | uint8_t(ext[1]);
+    } else if (length == 127) {
+        if (!ReceiveExact(client, ext, 8, timeoutMs)) return false;
+        length = 0;
+        for (char c : ext) length = (length << 8) | uint8_t(c);
+    }
+    std::string mask;
+    if (!ReceiveExact(client, mask, 4, timeoutMs)) return false;
+    if (!ReceiveExact(client, payload, static_cast<size_t>(length), timeoutMs)) return false;
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] ^= mask[i & 3];
+    return true;
 }
 
 }  // namespace wketest

@@ -56,5 +56,10 @@ bool ReceiveHead(SOCKET s, std::string& head, int timeoutMs = 10000);
 std::string HeaderValue(const std::string& head, const std::string& name);
 // A server frame (unmasked) with the given opcode and FIN bit.
 std::string ServerFrame(uint8_t opcode, const std::string& payload, bool fin = true);
+// The server's side of a WebSocket upgrade, with a right or a wrong accept value.
+bool AcceptWebSocket(SOCKET client, bool goodAccept = true);
+// Reads one client frame and unmasks it; finalMasked tells whether it was final and masked.
+bool ReceiveClientFrame(SOCKET client, uint8_t& opcode, std::string& payload, bool& finalMasked,
+                        int timeoutMs = 10000);
 
 }  // namespace wketest

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "browser_process.h"
+#include "loopback_server.h"
 #include "session.h"
 
 using namespace wkechr;
@@ -132,4 +133,163 @@ TEST_F(BrowserSession, AKilledBrowserIsNoticed) {
     std::wstring profile = browser.ProfileFolder();
     browser.Cleanup();
     EXPECT_EQ(GetFileAttributesW(profile.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// ---- the transport's faults, against a peer in this process ----------------------------------
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    for (DWORD start = GetTickCount(); !done(); Sleep(10))
+        if (GetTickCount() - start > static_cast<DWORD>(ms)) return false;
+    return true;
+}
+
+// Counts the runs of each request's callback and keeps the last outcome.
+struct Outcomes {
+    std::mutex m;
+    std::map<int, std::pair<int, Status>> runs;
+
+    Session::Callback For(int request) {
+        return [this, request](Reply reply) {
+            std::lock_guard lock(m);
+            auto& [count, status] = runs[request];
+            ++count;
+            status = reply.status;
+        };
+    }
+    size_t Finished() {
+        std::lock_guard lock(m);
+        return runs.size();
+    }
+};
+
+}  // namespace
+
+TEST(SessionTransport, ASendFromTheReaderToAPeerThatDoesNotReadStopsNoDeadline) {
+    wketest::LoopbackServer server;
+    std::atomic<bool> release{false};
+    server.SetHandler([&](SOCKET client) {
+        if (!wketest::AcceptWebSocket(client)) return;
+        // Asks for a flood of large messages, then goes on writing but never reads again.
+        wketest::SendAllBytes(client, wketest::ServerFrame(kWsText, R"({"method":"Test.flood","params":{}})"));
+        Sleep(300);
+        wketest::SendAllBytes(client, wketest::ServerFrame(kWsText, R"({"method":"Test.later","params":{}})"));
+        while (!release) Sleep(10);
+    });
+    ASSERT_TRUE(server.Start());
+
+    Session session;
+    std::atomic<bool> flooded{false}, later{false};
+    session.SetEventHandler([&](const std::string& method, const json&, const std::string&) {
+        if (method == "Test.flood") {
+            // Far more than the socket buffers take: a send that waited would stop the reader here.
+            for (int i = 0; i < 4; ++i)
+                session.Send("Test.big", {{"blob", std::string(8 << 20, 'x')}}, {}, 60000, nullptr);
+            flooded = true;
+        }
+        if (method == "Test.later") later = true;
+    });
+    ASSERT_TRUE(session.Open(server.Port(), "/devtools/browser/test", 5000));
+    EXPECT_TRUE(WaitFor([&] { return flooded.load(); })) << "a send from the reader waited for the peer";
+    EXPECT_TRUE(WaitFor([&] { return later.load(); })) << "the reader stopped reading";
+
+    Outcomes outcomes;
+    session.Send("Test.noAnswer", json::object(), {}, 300, outcomes.For(0));
+    session.Send("Test.noAnswer", json::object(), {}, 600, outcomes.For(1));
+    EXPECT_TRUE(WaitFor([&] { return outcomes.Finished() == 2; })) << "a deadline was not enforced";
+    EXPECT_EQ(session.Call("Test.noAnswer", json::object(), {}, 200).status, Status::TimedOut);
+    EXPECT_TRUE(session.Alive());
+
+    DWORD start = GetTickCount();
+    session.Close();  // the writer is still stuck in the first large message
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    release = true;
+    server.Stop();
+    std::lock_guard lock(outcomes.m);
+    for (auto& [request, run] : outcomes.runs) {
+        EXPECT_EQ(run.first, 1) << request;
+        EXPECT_EQ(run.second, Status::TimedOut) << request;
+    }
+}
+
+TEST(SessionTransport, ACloseInTheMiddleOfALargeMessageFailsEveryPendingRequestOnce) {
+    wketest::LoopbackServer server;
+    server.SetHandler([&](SOCKET client) {
+        if (!wketest::AcceptWebSocket(client)) return;
+        uint8_t opcode;
+        std::string request;
+        bool finalMasked;
+        if (!wketest::ReceiveClientFrame(client, opcode, request, finalMasked)) return;
+        json parsed = json::parse(request, nullptr, false);
+        std::string answer = json{{"id", parsed.value("id", 0)}, {"result", {{"fine", true}}}}.dump();
+        // The answer, then a 20 MB message of which only the start comes before the end.
+        std::string big = wketest::ServerFrame(kWsText, std::string(20 << 20, 'y'));
+        big.resize(3 << 20);
+        wketest::SendAllBytes(client, wketest::ServerFrame(kWsText, answer) + big);
+        Sleep(200);
+    });
+    ASSERT_TRUE(server.Start());
+
+    Session session;
+    ASSERT_TRUE(session.Open(server.Port(), "/", 5000));
+    Outcomes outcomes;
+    for (int i = 0; i < 6; ++i) session.Send("Test.request", json::object(), {}, 60000, outcomes.For(i));
+    EXPECT_TRUE(WaitFor([&] { return outcomes.Finished() == 6; }));
+    EXPECT_TRUE(WaitFor([&] { return !session.Alive(); }));
+    session.Send("Test.afterwards", json::object(), {}, 60000, outcomes.For(6));
+    session.Close();
+    server.Stop();
+
+    std::lock_guard lock(outcomes.m);
+    ASSERT_EQ(outcomes.runs.size(), 7u);
+    for (auto& [request, run] : outcomes.runs) {
+        EXPECT_EQ(run.first, 1) << request;
+        EXPECT_EQ(run.second, request == 0 ? Status::Ok : Status::Closed) << request;
+    }
+}
+
+TEST(SessionTransport, ClosedFromItsOwnReaderEveryCallbackRunsOnce) {
+    wketest::LoopbackServer server;
+    std::atomic<bool> release{false};
+    server.SetHandler([&](SOCKET client) {
+        if (!wketest::AcceptWebSocket(client)) return;
+        uint8_t opcode;
+        std::string request;
+        bool finalMasked;
+        // The event that makes the client close comes after the client's three requests.
+        for (int i = 0; i < 3; ++i)
+            if (!wketest::ReceiveClientFrame(client, opcode, request, finalMasked)) return;
+        wketest::SendAllBytes(client, wketest::ServerFrame(kWsText, R"({"method":"Test.closeNow"})"));
+        while (!release) Sleep(10);
+    });
+    ASSERT_TRUE(server.Start());
+
+    Session session;
+    Outcomes outcomes;
+    std::atomic<bool> closedInHandler{false};
+    session.SetEventHandler([&](const std::string& method, const json&, const std::string&) {
+        if (method != "Test.closeNow") return;
+        session.Close();
+        session.Send("Test.fromHandler", json::object(), {}, 60000, outcomes.For(3));
+        closedInHandler = true;
+    });
+    ASSERT_TRUE(session.Open(server.Port(), "/", 5000));
+    // The first one's callback closes the session again, from the thread that fails it.
+    session.Send("Test.request", json::object(), {}, 60000, [&](Reply reply) {
+        outcomes.For(0)(std::move(reply));
+        session.Close();
+    });
+    for (int i = 1; i < 3; ++i) session.Send("Test.request", json::object(), {}, 60000, outcomes.For(i));
+    EXPECT_TRUE(WaitFor([&] { return closedInHandler.load(); }));
+    EXPECT_TRUE(WaitFor([&] { return outcomes.Finished() == 4; }));
+    session.Close();
+    release = true;
+    server.Stop();
+    EXPECT_FALSE(session.Alive());
+    std::lock_guard lock(outcomes.m);
+    for (auto& [request, run] : outcomes.runs) {
+        EXPECT_EQ(run.first, 1) << request;
+        EXPECT_EQ(run.second, Status::Closed) << request;
+    }
 }
