@@ -208,6 +208,7 @@ void BrowserProcess::EndNow(Deadline deadline) {
 void BrowserProcess::Kill() { EndNow(Deadline::In(5000)); }
 
 void BrowserProcess::Stop(Deadline closeBy) {
+    if (linux_ && pid_ == 0) LearnLinuxPid();
     if (!WaitForExit(closeBy)) EndNow(Deadline::In(limits::kEndBrowserMs));
     else if (job_) TerminateJobObject(job_.Get(), 1);  // what it started, if anything outlived it
     // The watcher removes the profile once the group is gone; otherwise it is removed here, briefly.

@@ -63,7 +63,8 @@ public:
     void Kill();
     // The fast, bounded stop for closing: the browser, already asked to close, may end by itself
     // until `closeBy`; then its whole group is ended. Returns within about limits::kEndBrowserMs
-    // after `closeBy`, without waiting for the profile's removal when the watcher does it.
+    // after `closeBy`, without waiting for the profile's removal when the watcher does it (on
+    // Windows the profile gets a brief removal attempt here).
     void Stop(Deadline closeBy);
     // Kill if still running, then remove the profile folder.
     void Cleanup();
