@@ -1,12 +1,16 @@
 // The browser process: finding a Chromium-family browser, starting it headless with a private
-// profile and a debugging endpoint on loopback, and ending it.
+// profile and a debugging endpoint on loopback, and ending it. Its life never outlasts the
+// program's: on Windows a job object ends it with the program, under Wine (a Linux browser) a
+// small watcher started with it ends its whole process group within seconds of the program's end.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "deadline.h"
 #include "devtools_port.h"
 #include "scoped.h"
 
@@ -36,27 +40,47 @@ public:
     BrowserProcess& operator=(const BrowserProcess&) = delete;
 
     // Makes a fresh profile folder under the temp folder, starts the browser and waits for its
-    // endpoint. On failure nothing is left running and `error` says why.
-    bool Start(const std::wstring& executable, int timeoutMs, std::wstring& error);
+    // endpoint until `deadline`. On failure nothing is left running and `error` says why.
+    bool Start(const std::wstring& executable, Deadline deadline, std::wstring& error);
+    bool Start(const std::wstring& executable, int timeoutMs, std::wstring& error) {
+        return Start(executable, Deadline::In(timeoutMs), error);
+    }
     int Port() const { return port_; }
     const std::string& EndpointPath() const { return endpointPath_; }
     const std::wstring& ProfileFolder() const { return profile_; }
 
-    // The browser's own process id, learned from the protocol; under Wine the only way to reach it.
-    void SetPid(DWORD pid) { pid_ = pid; }
+    // The browser's own process id (under Wine its Linux id), known from the start; the protocol's
+    // answer may still be given, for a browser whose start did not tell it.
+    void SetPid(DWORD pid);
     DWORD Pid() const { return pid_; }
+    // Whether a watcher ends the browser with the program (under Wine), and then removes the profile.
+    bool Watched() const { return watched_; }
 
-    // Waits up to timeoutMs for the process to end by itself.
-    bool WaitForExit(int timeoutMs);
-    // Ends the process (and, on Windows, its children) now.
+    // Waits for the process to end by itself.
+    bool WaitForExit(int timeoutMs) { return WaitForExit(Deadline::In(timeoutMs)); }
+    bool WaitForExit(Deadline deadline);
+    // Ends the process and all it started now, and waits (bounded) until it is gone.
     void Kill();
+    // The fast, bounded stop for closing: the browser, already asked to close, may end by itself
+    // until `closeBy`; then its whole group is ended. Returns within about limits::kEndBrowserMs
+    // after `closeBy`, without waiting for the profile's removal when the watcher does it (on
+    // Windows the profile gets a brief removal attempt here).
+    void Stop(Deadline closeBy);
     // Kill if still running, then remove the profile folder.
     void Cleanup();
     bool Running() const;
 
 private:
+    void EndNow(Deadline deadline);
+    void LearnLinuxPid();
+    void Forget();
+
     ScopedHandle process_;
     ScopedHandle job_;
+    ScopedFile hostMark_;  // held open for the watcher to find this process by
+    bool linux_ = false;   // a Linux browser under Wine: reached by its Linux process id
+    bool watched_ = false;  // started by the watcher, as the leader of its own process group
+    uint64_t startTime_ = 0;  // the Linux process' start time, against a reused id
     DWORD pid_ = 0;
     int port_ = 0;
     std::string endpointPath_;

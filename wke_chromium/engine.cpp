@@ -116,8 +116,10 @@ KeyName KeyNameFor(unsigned vk, bool shift) {
 }  // namespace
 
 Engine& Engine::Instance() {
-    static Engine engine;
-    return engine;
+    // Never destroyed: at process exit a destructor would join the reader and start processes
+    // under the loader lock; the browser's watcher (or job object) ends the browser instead.
+    static Engine* engine = new Engine;
+    return *engine;
 }
 
 // ---- lifetime -------------------------------------------------------------------------------

@@ -21,7 +21,11 @@ inline constexpr int64_t kErrorPageGraceMs = 3000;
 // Requests sent without waiting (navigation, input, acknowledgements).
 inline constexpr int64_t kAsyncRequestMs = 30000;
 // Closing: the browser asked to close, then ended.
-inline constexpr int64_t kCloseBrowserMs = 800;
+inline constexpr int64_t kCloseBrowserMs = 600;
+// Ending the browser's process group: TERM, this long to end by itself, then KILL.
+inline constexpr int64_t kTermGraceMs = 250;
+// Ending it, TERM to gone, at most (beyond that it is left to the watcher or the job object).
+inline constexpr int64_t kEndBrowserMs = 1000;
 
 // The paint budget for a frame of width × height device pixels.
 inline int64_t PaintBudgetMs(int width, int height) {
