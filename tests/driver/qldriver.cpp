@@ -2,6 +2,7 @@
 // Arguments are taken from GetCommandLineW (so non-ASCII text survives); output is UTF-8.
 #include <windows.h>
 #include <shellapi.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -31,6 +32,8 @@ constexpr char kUsage[] =
     "  wait-exit                                wait for the program's end; print the exit code\n"
     "  shot FILE [CONTROL]                      save the window (or control) as shown to a BMP\n"
     "  pixel X Y                                print the screen pixel as RRGGBB\n"
+    "  stats                                    print the process' working set, private bytes (KiB),\n"
+    "                                           handle count and GDI and USER objects\n"
     "CONTROL: #N (N-th control, from 0, as list shows), CLASS#N (N-th of that class) or its text.\n"
     "Exit status: 0 done, 1 not found or timed out, 2 usage.\n";
 
@@ -225,6 +228,22 @@ int Run(const std::vector<std::wstring>& args) {
         std::optional<int> code = program->WaitForExit(options.timeout);
         if (!code) return Fail("still running"), 1;
         Print(std::to_string(*code) + "\n");
+        return 0;
+    }
+    if (command == L"stats") {
+        DWORD pid = session.Pid();
+        ScopedHandle process(pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr);
+        if (!process) return Fail("no such process"), 1;
+        PROCESS_MEMORY_COUNTERS_EX memory{};
+        memory.cb = sizeof memory;
+        DWORD handles = 0;
+        const bool ok = GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) &&
+                        GetProcessHandleCount(process, &handles);
+        if (!ok) return Fail("cannot read the process' counters"), 1;
+        Print("workingSetKiB=" + std::to_string(memory.WorkingSetSize / 1024) + " privateKiB=" +
+              std::to_string(memory.PrivateUsage / 1024) + " handles=" + std::to_string(handles) +
+              " gdi=" + std::to_string(GetGuiResources(process, GR_GDIOBJECTS)) +
+              " user=" + std::to_string(GetGuiResources(process, GR_USEROBJECTS)) + "\n");
         return 0;
     }
     if (command == L"shot" && need(1)) {
