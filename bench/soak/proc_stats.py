@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """One sample of the Linux side for the soak run: proc_stats.py RIG_DIR PROGRAM_MARKER prints
-wine_rss_kib (the Wine process whose command line holds quorlane.exe and PROGRAM_MARKER), and for
+wine_rss_kib and wine_fds (the Wine process whose command line holds quorlane.exe and PROGRAM_MARKER), and for
 the browser the engine started (a command line with --remote-debugging-port and RIG_DIR, no
 --type=) together with everything below it: browser_procs, browser_rss_kib, browser_pss_kib,
 browser_fds."""
@@ -21,6 +21,16 @@ def field(pid, name, source="status"):
         if line.startswith(name + ":"):
             return int(line.split()[1])
     return 0
+
+
+def fds(pids):
+    count = 0
+    for pid in pids:
+        try:
+            count += len(os.listdir("/proc/%d/fd" % pid))
+        except OSError:
+            pass
+    return count
 
 
 def main():
@@ -50,15 +60,9 @@ def main():
                 tree.add(pid)
                 break
             p, seen = parent.get(p, 0), seen + 1
-    fds = 0
-    for pid in tree:
-        try:
-            fds += len(os.listdir("/proc/%d/fd" % pid))
-        except OSError:
-            pass
-    print("wine_rss_kib=%d browser_procs=%d browser_rss_kib=%d browser_pss_kib=%d browser_fds=%d" % (
-        sum(field(p, "VmRSS") for p in wine), len(tree), sum(field(p, "VmRSS") for p in tree),
-        sum(field(p, "Pss", "smaps_rollup") for p in tree), fds))
+    print("wine_rss_kib=%d wine_fds=%d browser_procs=%d browser_rss_kib=%d browser_pss_kib=%d browser_fds=%d" % (
+        sum(field(p, "VmRSS") for p in wine), fds(wine), len(tree), sum(field(p, "VmRSS") for p in tree),
+        sum(field(p, "Pss", "smaps_rollup") for p in tree), fds(tree)))
 
 
 if __name__ == "__main__":

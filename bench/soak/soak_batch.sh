@@ -16,7 +16,10 @@ pid=""
 finish() { [ -n "$pid" ] && qld --pid "$pid" close >/dev/null 2>&1; }
 trap finish EXIT
 
-pid=$(qld start "$(winpath "$work/program")" | tr -d '\r\n')
+# The program (and the browser it starts) inherits the driver's output: files, so that nothing
+# waits for them to close.
+qld start "$(winpath "$work/program")" > "$work/pid" 2> "$work/program-output.txt"
+pid=$(tr -d '\r\n' < "$work/pid")
 qld --pid "$pid" wait-window >/dev/null || { echo "soak: no main window" >&2; exit 1; }
 # Edit#0 is the save folder, Edit#1 the address list.
 qld --pid "$pid" set-text-file Edit#1 "$(winpath "$work/list.txt")"
@@ -39,8 +42,10 @@ collect() {
 
 samples=$work/samples.tsv
 : > "$samples"
-printf '%6s %5s | %8s %8s %7s %5s %5s %8s | %5s %9s %9s %6s | %6s\n' \
-  t/s item ws/MiB priv/MiB handles gdi user wine/MiB procs rss/MiB pss/MiB fds stored
+# The program: working set and handle count (as Windows counts them), its Wine process' RSS and
+# open descriptors; the browser: processes, their summed RSS and PSS, open descriptors.
+printf '%6s %5s | %8s %7s %8s %5s | %5s %9s %9s %6s | %6s\n' \
+  t/s item ws/MiB handles wine/MiB fds procs rss/MiB pss/MiB fds stored
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 value() { printf '%s\n' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
 
@@ -61,10 +66,9 @@ for ((k = 0; ; k++)); do
     failures=0
     item=$(printf '%s' "$status" | sed -n 's/.*第 \([0-9]*\) 条.*/\1/p')
     case "$status" in *完成*) item=$count ;; esac
-    line=$(printf '%6d %5s | %8s %8s %7s %5s %5s %8s | %5s %9s %9s %6s | %6d' "$now" "${item:-?}" \
-      "$(mib "$(value "$stats" workingSetKiB)")" "$(mib "$(value "$stats" privateKiB)")" \
-      "$(value "$stats" handles)" "$(value "$stats" gdi)" "$(value "$stats" user)" \
-      "$(mib "$(value "$linux" wine_rss_kib)")" "$(value "$linux" browser_procs)" \
+    line=$(printf '%6d %5s | %8s %7s %8s %5s | %5s %9s %9s %6s | %6d' "$now" "${item:-?}" \
+      "$(mib "$(value "$stats" workingSetKiB)")" "$(value "$stats" handles)" \
+      "$(mib "$(value "$linux" wine_rss_kib)")" "$(value "$linux" wine_fds)" "$(value "$linux" browser_procs)" \
       "$(mib "$(value "$linux" browser_rss_kib)")" "$(mib "$(value "$linux" browser_pss_kib)")" \
       "$(value "$linux" browser_fds)" "$stored")
     echo "$line"
@@ -80,16 +84,16 @@ pid=""
 collect
 
 # The first warm sample: the browser up and a few pages done.
-first=$(awk '$2 ~ /^[0-9]+$/ && $2 >= 10 && $11 > 0 { print; exit }' "$samples")
+first=$(awk '$2 ~ /^[0-9]+$/ && $2 >= 10 && $9 > 0 { print; exit }' "$samples")
 last=$(tail -n 1 "$samples")
 echo
 echo "first (warm): $first"
 echo "last:         $last"
 awk -v a="$first" -v b="$last" 'BEGIN {
-  n = split("ws/MiB priv/MiB handles gdi user wine/MiB procs rss/MiB pss/MiB fds", names, " ")
+  n = split("ws/MiB handles wine/MiB wine-fds procs rss/MiB pss/MiB browser-fds", names, " ")
   split(a, x); split(b, y)
-  # columns after t and item, skipping the "|" separators
-  split("4 5 6 7 8 9 11 12 13 14", col, " ")
+  # the figures after t and item, skipping the "|" separators
+  split("4 5 6 7 9 10 11 12", col, " ")
   line = "last/first:  "
   for (i = 1; i <= n; i++) {
     f = x[col[i]] + 0; l = y[col[i]] + 0

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -51,11 +52,16 @@ void ExpectShows(const std::wstring& path, const std::vector<std::uint32_t>& col
 
 void PrintTimes(const std::vector<std::string>& names, const std::vector<std::int64_t>& starts, std::int64_t endMs) {
     for (size_t i = 0; i < names.size(); ++i) {
-        const std::int64_t next = i + 1 < starts.size() ? starts[i + 1] : endMs;
-        if (starts[i] < 0 || next < 0)
-            printf("  %2zu %-22s not seen\n", i + 1, names[i].c_str());
+        std::int64_t next = endMs;
+        for (size_t k = i + 1; k < starts.size(); ++k)
+            if (starts[k] >= 0) {
+                next = starts[k];
+                break;
+            }
+        if (starts[i] < 0)
+            printf("  %2zu %-26s not reached\n", i + 1, names[i].c_str());
         else
-            printf("  %2zu %-22s %5.1f s\n", i + 1, names[i].c_str(), (next - starts[i]) / 1000.0);
+            printf("  %2zu %-26s %5.1f s\n", i + 1, names[i].c_str(), (next - starts[i]) / 1000.0);
     }
 }
 
@@ -85,6 +91,28 @@ const std::vector<HostileRow> kRows = {
     {"never finishes", "/never.html", {0x2D8C2D}},
     {"plain", "/plain.html", {0x646496}},
 };
+
+// QUORLANE_HOSTILE_ROWS="3,7" runs only those rows (numbered from 1), to look at one page's fault.
+std::vector<size_t> SelectedRows() {
+    std::vector<size_t> rows;
+    char value[256];
+    const DWORD n = GetEnvironmentVariableA("QUORLANE_HOSTILE_ROWS", value, sizeof value);
+    if (n > 0 && n < sizeof value) {
+        for (const char* p = value; *p;) {
+            char* end = nullptr;
+            const unsigned long row = std::strtoul(p, &end, 10);
+            if (end == p) {
+                ++p;
+                continue;
+            }
+            if (row >= 1 && row <= kRows.size()) rows.push_back(row - 1);
+            p = end;
+        }
+    }
+    if (rows.empty())
+        for (size_t i = 0; i < kRows.size(); ++i) rows.push_back(i);
+    return rows;
+}
 
 std::string DownloadName(const HostilePages& pages) { return "hostile-" + std::to_string(pages.Port()) + ".bin"; }
 
@@ -167,16 +195,17 @@ TEST(HostilePagesWithChromium, WindowAnswersAndEveryPageIsStored) {
 
     wketest::WindowBatch batch;
     ASSERT_TRUE(batch.Ready()) << batch.Problem();
+    const std::vector<size_t> rows = SelectedRows();
     std::vector<std::string> addresses, names;
-    for (const HostileRow& row : kRows) {
-        addresses.push_back(pages.Url(row.path));
-        names.push_back(row.name);
+    for (size_t row : rows) {
+        addresses.push_back(pages.Url(kRows[row].path));
+        names.push_back(std::to_string(row + 1) + " " + kRows[row].name);
     }
     ASSERT_TRUE(batch.Begin(addresses, saveFolder));
     wketest::BatchLimits limits;
     limits.wholeMs = 330000;
     const wketest::BatchEnd end = batch.WaitForEnd(limits);
-    const std::vector<std::int64_t> starts = batch.ItemStarts(kRows.size());
+    const std::vector<std::int64_t> starts = batch.ItemStarts(rows.size());
     const std::vector<wketest::Probe> probes = batch.Probes();
     EXPECT_TRUE(end.finished) << end.why;
     const std::optional<int> exitCode = batch.Close();
@@ -186,10 +215,8 @@ TEST(HostilePagesWithChromium, WindowAnswersAndEveryPageIsStored) {
     printf("the window: %s\n", wketest::DescribeMisses(probes).c_str());
 
     EXPECT_EQ(wketest::Misses(probes), 0u) << "the window did not answer within 1 s: " << wketest::DescribeMisses(probes);
-    for (size_t i = 0; i < kRows.size(); ++i) {
-        const std::string row = std::to_string(i + 1) + " (" + kRows[i].name + ")";
-        ExpectShows(StoredPath(saveFolder, i + 1), kRows[i].colours, row);
-    }
+    for (size_t k = 0; k < rows.size(); ++k)
+        ExpectShows(StoredPath(saveFolder, k + 1), kRows[rows[k]].colours, "row " + names[k]);
     for (const std::wstring& place : DownloadPlaces(DownloadName(pages))) {
         if (GetFileAttributesW(place.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
         ADD_FAILURE() << "the download was saved as " << driver::ToUtf8(place);
@@ -228,11 +255,16 @@ TEST(HostilePagesWithChromium, BrowserKilledWhileAPageLoads) {
     for (DWORD pid : wketest::BrowserPids())
         if (!before.count(pid)) killed.push_back(pid);
     ASSERT_FALSE(killed.empty()) << "no browser of the program's own was found";
+    for (DWORD pid : killed) printf("killing browser process %lu\n", static_cast<unsigned long>(pid));
+    fflush(stdout);
     for (DWORD pid : killed) EXPECT_TRUE(wketest::KillLinuxProcess(pid)) << "browser " << pid << " did not end";
     printf("killed the browser (%zu process(es)) a second into the slow page's load\n", killed.size());
+    fflush(stdout);
 
+    // The window's answers are reported here, not judged: this case is about what gets stored.
     wketest::BatchLimits limits;
     limits.wholeMs = 150000;
+    limits.silentMs = 60000;
     const wketest::BatchEnd end = batch.WaitForEnd(limits);
     const std::vector<wketest::Probe> probes = batch.Probes();
     EXPECT_TRUE(end.finished) << end.why;
@@ -243,12 +275,13 @@ TEST(HostilePagesWithChromium, BrowserKilledWhileAPageLoads) {
 
     const StoredImage first = wketest::ReadStoredImage(StoredPath(saveFolder, 1));
     ASSERT_TRUE(first.problem.empty()) << "the slow page's snapshot: " << first.problem;
-    ASSERT_GE(first.height, 1200) << "the slow page's snapshot is not the whole page";
-    EXPECT_TRUE(wketest::NearColour(first.At(first.width / 2, 100), kUpper) &&
-                wketest::NearColour(first.At(first.width / 2, 1000), kLower))
+    const int low = first.height > 1000 ? 1000 : first.height - 1;
+    EXPECT_TRUE(first.height >= 1200 && wketest::NearColour(first.At(first.width / 2, 100), kUpper) &&
+                wketest::NearColour(first.At(first.width / 2, low), kLower))
         << "the slow page's snapshot (" << first.width << " x " << first.height << ") shows "
-        << wketest::Hex(first.At(first.width / 2, 100)) << " at row 100 and " << wketest::Hex(first.At(first.width / 2, 1000))
-        << " at row 1000, not the page's " << wketest::Hex(kUpper) << " and " << wketest::Hex(kLower);
+        << wketest::Hex(first.At(first.width / 2, 100)) << " at row 100 and " << wketest::Hex(first.At(first.width / 2, low))
+        << " at row " << low << ", not the whole page (1200 rows) with " << wketest::Hex(kUpper) << " above row 300 and "
+        << wketest::Hex(kLower) << " below";
     ExpectShows(StoredPath(saveFolder, 2), {kNext}, "the page after it");
     EXPECT_EQ(exitCode, std::optional<int>(0)) << "the program did not end normally";
 }

@@ -79,14 +79,26 @@ bool LinuxProcessAlive(DWORD pid) {
 
 bool KillLinuxProcess(DWORD pid, DWORD timeoutMs) {
     std::wstring command = L"/bin/kill -KILL " + std::to_wstring(pid);
+    // The Linux program gets a null device for its output; left to itself it would take over this
+    // process' own output.
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    ScopedHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 OPEN_EXISTING, 0, nullptr));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    if (nul) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
+    }
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &info))
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, nul ? TRUE : FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info))
         return false;
-    ScopedHandle thread(info.hThread);
-    ScopedHandle process(info.hProcess);
+    // A Linux program has no Windows process behind these; only real ones are closed.
+    if (info.dwProcessId != 0) {
+        ScopedHandle thread(info.hThread);
+        ScopedHandle process(info.hProcess);
+    }
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (LinuxProcessAlive(pid)) {
         if (GetTickCount64() >= deadline) return false;
