@@ -22,7 +22,8 @@ WindowBatch::WindowBatch() {
         problem_ = "cannot start the program, error " + std::to_string(error);
         return;
     }
-    window_ = program_->WaitForMainWindow();
+    // Generous: on a loaded machine the first start of a Wine program can take half a minute.
+    window_ = program_->WaitForMainWindow(90000);
     if (!window_) {
         problem_ = "no main window";
         return;
