@@ -215,8 +215,18 @@ TEST(HostilePagesWithChromium, WindowAnswersAndEveryPageIsStored) {
     printf("the window: %s\n", wketest::DescribeMisses(probes).c_str());
 
     EXPECT_EQ(wketest::Misses(probes), 0u) << "the window did not answer within 1 s (the misses are listed above)";
-    for (size_t k = 0; k < rows.size(); ++k)
+    // A batch that was cut short has reached the last page its status line showed; the rest
+    // are one failure, not one each.
+    size_t reached = rows.size();
+    if (!end.finished) {
+        reached = 0;
+        for (size_t k = 0; k < starts.size(); ++k)
+            if (starts[k] >= 0) reached = k + 1;
+    }
+    for (size_t k = 0; k < reached; ++k)
         ExpectShows(StoredPath(saveFolder, k + 1), kRows[rows[k]].colours, "row " + names[k]);
+    if (reached < rows.size())
+        ADD_FAILURE() << rows.size() - reached << " page(s) from row " << names[reached] << " on were never reached";
     for (const std::wstring& place : DownloadPlaces(DownloadName(pages))) {
         if (GetFileAttributesW(place.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
         ADD_FAILURE() << "the download was saved as " << driver::ToUtf8(place);
