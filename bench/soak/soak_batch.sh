@@ -83,8 +83,10 @@ code=$(qld --pid "$pid" close | tr -d '\r\n')
 pid=""
 collect
 
-# The first warm sample: the browser up and a few pages done.
+# The first warm sample: the browser up and ten pages reached (in a shorter run, the first with
+# the browser up).
 first=$(awk '$2 ~ /^[0-9]+$/ && $2 >= 10 && $9 > 0 { print; exit }' "$samples")
+[ -n "$first" ] || first=$(awk '$9 > 0 { print; exit }' "$samples")
 last=$(tail -n 1 "$samples")
 echo
 echo "first (warm): $first"
