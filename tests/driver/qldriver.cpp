@@ -2,7 +2,9 @@
 // Arguments are taken from GetCommandLineW (so non-ASCII text survives); output is UTF-8.
 #include <windows.h>
 #include <shellapi.h>
+#include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -31,6 +33,8 @@ constexpr char kUsage[] =
     "  wait-exit                                wait for the program's end; print the exit code\n"
     "  shot FILE [CONTROL]                      save the window (or control) as shown to a BMP\n"
     "  pixel X Y                                print the screen pixel as RRGGBB\n"
+    "  stats                                    print the process' working set, private bytes (KiB),\n"
+    "                                           handle count and GDI and USER objects\n"
     "CONTROL: #N (N-th control, from 0, as list shows), CLASS#N (N-th of that class) or its text.\n"
     "Exit status: 0 done, 1 not found or timed out, 2 usage.\n";
 
@@ -102,6 +106,45 @@ std::wstring Flags(HWND control) {
     flags += (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) ? L'v' : L'-';
     flags += driver::CheckState(control) == BST_CHECKED ? L'c' : L'-';
     return flags;
+}
+
+// The handles a process holds, from the system's table of all handles (Wine answers the
+// per-process count for other processes with 0). 0 when the table cannot be read.
+DWORD HandlesOf(DWORD pid) {
+    struct Entry {
+        void* object;
+        ULONG_PTR processId;
+        ULONG_PTR handle;
+        ULONG access;
+        USHORT backTrace;
+        USHORT typeIndex;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct Table {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        Entry entries[1];
+    };
+    using QueryFn = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return 0;
+    constexpr int kExtendedHandleInformation = 64;
+    std::vector<unsigned char> buffer(1 << 20);
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        ULONG needed = 0;
+        const LONG status = query(kExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0) {
+            const Table* table = reinterpret_cast<const Table*>(buffer.data());
+            DWORD count = 0;
+            for (ULONG_PTR k = 0; k < table->count; ++k) count += table->entries[k].processId == pid ? 1 : 0;
+            return count;
+        }
+        if (status != static_cast<LONG>(0xC0000004)) return 0;  // anything but "the buffer is too small"
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 65536));
+    }
+    return 0;
 }
 
 int Run(const std::vector<std::wstring>& args) {
@@ -225,6 +268,22 @@ int Run(const std::vector<std::wstring>& args) {
         std::optional<int> code = program->WaitForExit(options.timeout);
         if (!code) return Fail("still running"), 1;
         Print(std::to_string(*code) + "\n");
+        return 0;
+    }
+    if (command == L"stats") {
+        DWORD pid = session.Pid();
+        ScopedHandle process(pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr);
+        if (!process) return Fail("no such process"), 1;
+        PROCESS_MEMORY_COUNTERS_EX memory{};
+        memory.cb = sizeof memory;
+        if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory))
+            return Fail("cannot read the process' memory counters"), 1;
+        DWORD handles = 0;
+        if (!GetProcessHandleCount(process, &handles) || handles == 0) handles = HandlesOf(pid);
+        Print("workingSetKiB=" + std::to_string(memory.WorkingSetSize / 1024) + " privateKiB=" +
+              std::to_string(memory.PrivateUsage / 1024) + " handles=" + std::to_string(handles) +
+              " gdi=" + std::to_string(GetGuiResources(process, GR_GDIOBJECTS)) +
+              " user=" + std::to_string(GetGuiResources(process, GR_USEROBJECTS)) + "\n");
         return 0;
     }
     if (command == L"shot" && need(1)) {
