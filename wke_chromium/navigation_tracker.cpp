@@ -34,6 +34,9 @@ void NavigationTracker::NavigateReplied(uint64_t seq, Millis now, Reply reply, c
     switch (reply) {
     case Reply::Lost: return TargetLost(now);
     case Reply::Error: return Complete(now, true);
+    case Reply::Accepted:
+        if (stoppedAfterStart_) Complete(now, failed_);
+        return;
     case Reply::Ok: break;
     }
     if (!errorText.empty()) {
@@ -74,6 +77,16 @@ void NavigationTracker::FrameStartedLoading(Millis now) {
 void NavigationTracker::FrameNavigated(Millis now, const std::string& loaderId, const std::string& url) {
     committedUrl_ = url;
     if (state_ != State::Loading) return;
+    if (!committedLoader_.empty() && loaderId != committedLoader_) {
+        // The page replaced the document of this load by itself before it finished (a redirect,
+        // a refresh of 0 s): a few such hops are followed, a loop ends the load with what showed.
+        expectedLoader_.clear();
+        failed_ = false;
+        if (++hops_ > kFollowedHops) {
+            committedLoader_ = loaderId;
+            return Complete(now, OnErrorPage());
+        }
+    }
     committedLoader_ = loaderId;
     committedAt_ = now;
     if (OnErrorPage()) failed_ = true;
@@ -104,7 +117,12 @@ void NavigationTracker::FrameStoppedLoading(Millis now) {
         Complete(now, failed_);
 }
 
+void NavigationTracker::NavigatedWithinDocument(Millis now) {
+    if (state_ == State::Loading && !startedSeen_ && !awaitingReply_ && !reissue_) Complete(now, false);
+}
+
 void NavigationTracker::TargetLost(Millis now) {
+    if (reissue_) return;
     if (requestedUrl_.empty()) {
         if (state_ == State::Loading) Complete(now, true);
         return;

@@ -23,7 +23,9 @@ public:
     void RequestFailed(uint64_t seq, Millis now);
 
     // The answer to our navigate request: `loaderId` empty means nothing to wait for (same document).
-    enum class Reply { Ok, Error, Lost };
+    // Accepted: an answer that names no loader (a history step, or no answer in time): the page's
+    // events decide.
+    enum class Reply { Ok, Accepted, Error, Lost };
     void NavigateReplied(uint64_t seq, Millis now, Reply reply, const std::string& loaderId = {},
                          const std::string& errorText = {});
 
@@ -33,11 +35,13 @@ public:
     void DomContentLoaded(Millis now, const std::string& loaderId);
     void LoadEvent(Millis now, const std::string& loaderId);
     void FrameStoppedLoading(Millis now);
+    // A history step or script moved within the document: nothing will load.
+    void NavigatedWithinDocument(Millis now);
 
     // The page's target is gone (crashed, detached, browser lost). A load in progress is not
     // over: it is asked for again once the page is back (see NeedsReissue).
     void TargetLost(Millis now);
-    // True once after TargetLost mid-load: the caller re-issues `RequestedUrl()` with keepClock.
+    // True after TargetLost mid-load: the caller re-issues `RequestedUrl()` with keepClock.
     bool NeedsReissue() const { return reissue_; }
     // The user stopped the load.
     void Stop(Millis now);

@@ -94,6 +94,26 @@ TEST(NavigationTracker, ASelfRefreshingPageStaysCompleteOnceOurLoadEnded) {
     EXPECT_TRUE(s.t.Loaded(s.now));
 }
 
+TEST(NavigationTracker, APageThatRefreshesBeforeItsLoadEventEndsAfterAFewHops) {
+    Script s;
+    auto seq = s.Request();
+    s.t.NavigateReplied(seq, s.now, Reply::Ok, "L0");
+    s.t.FrameStartedLoading(s.now);
+    int commits = 0;
+    for (int i = 0; i < 50 && !s.Complete(); ++i) {
+        s.now += 5;
+        s.t.FrameNavigated(s.now, "L" + std::to_string(i), "http://127.0.0.1/a");
+        s.t.DomContentLoaded(s.now, "L" + std::to_string(i));  // never a load event: the next one starts first
+        ++commits;
+    }
+    EXPECT_TRUE(s.t.Loaded(s.now));
+    EXPECT_EQ(commits, NavigationTracker::kFollowedHops + 2);
+    // Still complete while it goes on.
+    s.t.FrameNavigated(s.now, "L99", "http://127.0.0.1/a");
+    s.t.FrameStartedLoading(s.now);
+    EXPECT_TRUE(s.Complete());
+}
+
 TEST(NavigationTracker, ARedirectRightAfterTheLoadIsFollowed) {
     Script s;
     auto seq = s.Request("http://127.0.0.1/old");
