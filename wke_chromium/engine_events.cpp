@@ -93,7 +93,12 @@ void Engine::OnViewEvent(View& view, Session* session, const std::string& method
         return !id.empty() && (id == view.target.mainFrameId || id == view.target.targetId);
     };
 
-    if (method == "Page.frameStartedLoading") {
+    if (method == "Page.frameStartedNavigating") {
+        const std::string type = Str(params, "navigationType");
+        std::lock_guard lock(view.m);
+        if (isMain(frameId) && type != "sameDocument" && type != "historySameDocument")
+            view.nav.FrameStartedNavigating(now, Str(params, "url"), type == "reload");
+    } else if (method == "Page.frameStartedLoading") {
         std::lock_guard lock(view.m);
         if (isMain(frameId)) view.nav.FrameStartedLoading(now);
         view.dirty = true;

@@ -4,6 +4,10 @@
 
 namespace wkechr {
 
+namespace {
+std::string WithoutFragment(const std::string& url) { return url.substr(0, url.find('#')); }
+}  // namespace
+
 uint64_t NavigationTracker::Request(Millis now, const std::string& url, bool keepClock) {
     if (!keepClock || loadStart_ == 0 || state_ == State::Complete) loadStart_ = now;
     ++seq_;
@@ -50,14 +54,16 @@ void NavigationTracker::NavigateReplied(uint64_t seq, Millis now, Reply reply, c
 }
 
 void NavigationTracker::FrameStartedLoading(Millis now) {
+    (void)now;
     startedSeen_ = true;
+}
+
+void NavigationTracker::FrameStartedNavigating(Millis now, const std::string& url, bool reload) {
     if (state_ == State::Loading) return;
-    // The page navigates by itself: a redirect right after our load is followed a few times; a
-    // page that keeps doing it (a refresh loop) stays complete, and only a page that settled
-    // first starts a load of its own.
     const bool settled = now - completedAt_ >= kSettledMs;
-    if (hops_ >= kFollowedHops && !settled) {
-        completedAt_ = now;
+    const bool refresh = reload || WithoutFragment(url) == WithoutFragment(committedUrl_);
+    if (!settled && (refresh || hops_ >= kFollowedHops)) {
+        completedAt_ = now;  // a page that keeps navigating has not settled
         return;
     }
     if (settled) {
@@ -69,6 +75,8 @@ void NavigationTracker::FrameStartedLoading(Millis now) {
     expectedLoader_.clear();
     committedLoader_.clear();
     awaitingReply_ = false;
+    startedSeen_ = true;
+    stoppedAfterStart_ = false;
     failed_ = false;
     docReady_ = false;
     committedAt_ = now;
@@ -77,6 +85,9 @@ void NavigationTracker::FrameStartedLoading(Millis now) {
 void NavigationTracker::FrameNavigated(Millis now, const std::string& loaderId, const std::string& url) {
     committedUrl_ = url;
     if (state_ != State::Loading) return;
+    // Before our answer names its loader, only a document at the address we asked for is ours: a
+    // load we replaced may still commit.
+    if (awaitingReply_ && expectedLoader_.empty() && WithoutFragment(url) != WithoutFragment(requestedUrl_)) return;
     if (!committedLoader_.empty() && loaderId != committedLoader_) {
         // The page replaced the document of this load by itself before it finished (a redirect,
         // a refresh of 0 s): a few such hops are followed, a loop ends the load with what showed.

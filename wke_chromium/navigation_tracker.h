@@ -29,8 +29,12 @@ public:
     void NavigateReplied(uint64_t seq, Millis now, Reply reply, const std::string& loaderId = {},
                          const std::string& errorText = {});
 
-    // Main-frame events only; the caller filters out child frames.
+    // Main-frame events only; the caller filters out child frames and same-document moves.
     void FrameStartedLoading(Millis now);
+    // The frame begins to navigate to `url`, whoever asked. After our load this is the page's own
+    // doing: a redirect to another address is followed a few times; a refresh of the same address
+    // (a loop) is not, and only a page that had settled starts a load of its own.
+    void FrameStartedNavigating(Millis now, const std::string& url, bool reload);
     void FrameNavigated(Millis now, const std::string& loaderId, const std::string& url);
     void DomContentLoaded(Millis now, const std::string& loaderId);
     void LoadEvent(Millis now, const std::string& loaderId);
@@ -57,8 +61,8 @@ public:
     bool OnErrorPage() const { return committedUrl_.rfind("chrome-error:", 0) == 0; }
     uint64_t Seq() const { return seq_; }
 
-    // How many navigations a page may start by itself after our load finished and still count
-    // as part of it (redirects); past that, or once the page has settled, they are its own business.
+    // How many documents a page may put in place of ours by itself and still count as our load
+    // (redirects); and how long after the last load a navigation counts as the page's own.
     static constexpr int kFollowedHops = 3;
     static constexpr Millis kSettledMs = 2000;
 

@@ -72,6 +72,15 @@ TEST(NavigationTracker, ASupersededNavigationDoesNotCompleteItsSuccessor) {
     s.Load("LB", "http://127.0.0.1/b");
     EXPECT_TRUE(s.t.Loaded(s.now));
     EXPECT_EQ(s.t.RequestedUrl(), "http://127.0.0.1/b");
+
+    // The page's own navigation (a refresh in flight) commits and loads before our answer came.
+    auto third = s.Request("http://127.0.0.1/c");
+    s.t.FrameNavigated(s.now, "LR", "http://127.0.0.1/b");
+    s.t.LoadEvent(s.now, "LR");
+    EXPECT_FALSE(s.Complete()) << "the old page's reload is not the page asked for";
+    s.t.NavigateReplied(third, s.now, Reply::Ok, "LC");
+    s.Load("LC", "http://127.0.0.1/c");
+    EXPECT_TRUE(s.t.Loaded(s.now));
 }
 
 TEST(NavigationTracker, ASelfRefreshingPageStaysCompleteOnceOurLoadEnded) {
@@ -84,12 +93,13 @@ TEST(NavigationTracker, ASelfRefreshingPageStaysCompleteOnceOurLoadEnded) {
     int loadingAnswers = 0;
     for (int i = 1; i <= 200; ++i) {
         s.now += 5;
+        s.t.FrameStartedNavigating(s.now, "http://127.0.0.1/a", i % 2 == 0);
         s.t.FrameStartedLoading(s.now);
         if (!s.Complete()) ++loadingAnswers;
         s.t.FrameNavigated(s.now, "L" + std::to_string(i), "http://127.0.0.1/a");
         s.t.LoadEvent(s.now, "L" + std::to_string(i));
     }
-    EXPECT_LE(loadingAnswers, NavigationTracker::kFollowedHops) << "a redirect chain is followed, a loop is not";
+    EXPECT_EQ(loadingAnswers, 0) << "a refresh of the same address is not followed";
     EXPECT_TRUE(s.Complete());
     EXPECT_TRUE(s.t.Loaded(s.now));
 }
@@ -120,11 +130,24 @@ TEST(NavigationTracker, ARedirectRightAfterTheLoadIsFollowed) {
     s.t.NavigateReplied(seq, s.now, Reply::Ok, "L1");
     s.Load("L1", "http://127.0.0.1/old");
     s.now += 10;
-    s.t.FrameStartedLoading(s.now);
+    s.t.FrameStartedNavigating(s.now, "http://127.0.0.1/new", false);
     EXPECT_FALSE(s.Complete());
     s.Load("L2", "http://127.0.0.1/new");
     EXPECT_TRUE(s.t.Loaded(s.now));
     EXPECT_EQ(s.t.CommittedUrl(), "http://127.0.0.1/new");
+    // A chain that never ends is followed only so far.
+    int followed = 0;
+    for (int i = 3; i < 20; ++i) {
+        s.now += 10;
+        s.t.FrameStartedNavigating(s.now, "http://127.0.0.1/p" + std::to_string(i), false);
+        if (!s.Complete()) ++followed;
+        s.Load("L" + std::to_string(i), "http://127.0.0.1/p" + std::to_string(i));
+    }
+    EXPECT_EQ(followed, NavigationTracker::kFollowedHops - 1);
+    // A page that settled and then navigates (a click) is loading again.
+    s.now += NavigationTracker::kSettledMs;
+    s.t.FrameStartedNavigating(s.now, "http://127.0.0.1/clicked", false);
+    EXPECT_FALSE(s.Complete());
 }
 
 TEST(NavigationTracker, ACrashMidLoadWaitsForTheLoadAskedForAgain) {

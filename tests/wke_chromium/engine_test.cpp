@@ -418,11 +418,11 @@ TEST_F(EngineView, ASelfRefreshingPageNeverHoldsTheUiThread) {
     EntryClock clock;
     const std::wstring url = Wide(g_server->Url("/refresh.html"));
     clock("wkeLoadURLW", [&] { wkeLoadURLW(view, url.c_str()); });
-    // The batch's loop: a wait, a look, a reload every 15 waits (shorter waits here).
+    // The batch's loop: a wait of a second, a look, a reload every 15 waits.
     int waits = 0;
     bool complete = false;
     while (!complete && waits < 60) {
-        PumpUntil([] { return false; }, 250);
+        PumpUntil([] { return false; }, 1000);
         if (++waits % 15 == 0) clock("wkeReload", [&] { wkeReload(view); });
         complete = clock("wkeIsLoadComplete", [&] { return (wkeIsLoadComplete(view) & 0xFF) != 0; });
     }
