@@ -9,7 +9,7 @@ namespace wkechr::limits {
 inline constexpr int64_t kUiCallMs = 2000;
 // The deadline such an entry gives its requests: the reader notices a passed deadline within a
 // quarter second, and the entry has its own work besides.
-inline constexpr int64_t kUiReplyMs = 1500;
+inline constexpr int64_t kUiReplyMs = 1250;
 // The first start of the browser: launch, endpoint, handshake and the first calls together.
 inline constexpr int64_t kFirstStartMs = 20000;
 // A restart after the browser was lost; shorter, and never retried before the back-off.

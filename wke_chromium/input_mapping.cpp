@@ -28,7 +28,8 @@ KeyName KeyNameFor(unsigned vk, bool shift) {
     }
     if (vk >= '0' && vk <= '9') return {std::string(1, static_cast<char>(vk)), std::string("Digit") + static_cast<char>(vk)};
     if (vk >= kVkF1 && vk <= kVkF24) {
-        std::string name = "F" + std::to_string(vk - kVkF1 + 1);
+        std::string name = "F";
+        name += std::to_string(vk - kVkF1 + 1);
         return {name, name};
     }
     if (vk >= kVkNumpad0 && vk <= kVkNumpad9) {

@@ -9,6 +9,13 @@ using Reply = NavigationTracker::Reply;
 
 namespace {
 
+// "L7", "http://127.0.0.1/p7": built by appending (GCC 12 warns falsely about "L" + string).
+std::string Id(const char* prefix, int i) {
+    std::string id = prefix;
+    id += std::to_string(i);
+    return id;
+}
+
 // A tracker with a clock the test moves.
 struct Script {
     NavigationTracker t;
@@ -96,8 +103,8 @@ TEST(NavigationTracker, ASelfRefreshingPageStaysCompleteOnceOurLoadEnded) {
         s.t.FrameStartedNavigating(s.now, "http://127.0.0.1/a", i % 2 == 0);
         s.t.FrameStartedLoading(s.now);
         if (!s.Complete()) ++loadingAnswers;
-        s.t.FrameNavigated(s.now, "L" + std::to_string(i), "http://127.0.0.1/a");
-        s.t.LoadEvent(s.now, "L" + std::to_string(i));
+        s.t.FrameNavigated(s.now, Id("L", i), "http://127.0.0.1/a");
+        s.t.LoadEvent(s.now, Id("L", i));
     }
     EXPECT_EQ(loadingAnswers, 0) << "a refresh of the same address is not followed";
     EXPECT_TRUE(s.Complete());
@@ -112,8 +119,8 @@ TEST(NavigationTracker, APageThatRefreshesBeforeItsLoadEventEndsAfterAFewHops) {
     int commits = 0;
     for (int i = 0; i < 50 && !s.Complete(); ++i) {
         s.now += 5;
-        s.t.FrameNavigated(s.now, "L" + std::to_string(i), "http://127.0.0.1/a");
-        s.t.DomContentLoaded(s.now, "L" + std::to_string(i));  // never a load event: the next one starts first
+        s.t.FrameNavigated(s.now, Id("L", i), "http://127.0.0.1/a");
+        s.t.DomContentLoaded(s.now, Id("L", i));  // never a load event: the next one starts first
         ++commits;
     }
     EXPECT_TRUE(s.t.Loaded(s.now));
@@ -139,9 +146,9 @@ TEST(NavigationTracker, ARedirectRightAfterTheLoadIsFollowed) {
     int followed = 0;
     for (int i = 3; i < 20; ++i) {
         s.now += 10;
-        s.t.FrameStartedNavigating(s.now, "http://127.0.0.1/p" + std::to_string(i), false);
+        s.t.FrameStartedNavigating(s.now, Id("http://127.0.0.1/p", i), false);
         if (!s.Complete()) ++followed;
-        s.Load("L" + std::to_string(i), "http://127.0.0.1/p" + std::to_string(i));
+        s.Load(Id("L", i), Id("http://127.0.0.1/p", i));
     }
     EXPECT_EQ(followed, NavigationTracker::kFollowedHops - 1);
     // A page that settled and then navigates (a click) is loading again.
