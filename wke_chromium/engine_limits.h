@@ -19,7 +19,7 @@ inline constexpr int64_t kRestartBackoffMs = 30000;
 inline constexpr int64_t kReopenPageMs = 15000;
 // A whole-page paint: a fixed part plus a part that grows with the frame's area.
 inline constexpr int64_t kPaintBaseMs = 10000;
-inline constexpr int64_t kPaintPerMegapixelMs = 250;
+inline constexpr int64_t kPaintPerMegapixelMs = 500;
 // A load still going after this counts as complete; a failed navigation's error page gets the grace.
 inline constexpr int64_t kLoadLimitMs = 45000;
 inline constexpr int64_t kErrorPageGraceMs = 3000;
