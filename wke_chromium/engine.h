@@ -1,76 +1,21 @@
-// View operations: the engine behind the wke entries. One browser, one DevTools connection,
-// one page target per view. Entries run on the thread that called wkeInit, except IsDirty.
+// View operations: the engine behind the wke entries. One browser (BrowserHost), one page per
+// view (page_target), the load state of each (NavigationTracker). Entries run on the thread that
+// called wkeInit, except IsDirty; none waits on the browser longer than limits::kUiCallMs but a
+// whole-page paint and the first start.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
+#include <utility>
 
-#include "../engine/wke.h"
-#include "browser_process.h"
-#include "session.h"
-
-struct wkeStringTag {
-    std::wstring text;
-};
+#include "browser_host.h"
+#include "ui_notifier.h"
+#include "view.h"
 
 namespace wkechr {
-
-struct View {
-    uintptr_t handle = 0;
-
-    // Guarded by `m`: written by the reader thread's events as well as by the entries.
-    std::mutex m;
-    std::string targetId;
-    std::string sessionId;
-    uint64_t generation = 0;  // the browser it lives in
-    bool broken = true;       // no usable target: made (again) at the next operation
-    std::string mainFrameId;
-    std::string currentLoader;
-    std::string url;
-    std::wstring title;
-    const wkeClientHandler* handler = nullptr;
-
-    enum class Nav { Done, Navigating, Loading };
-    Nav nav = Nav::Done;
-    uint64_t navSeq = 0;
-    std::string expectedLoader;
-    bool loaded = true;
-    bool failed = false;
-    bool docReady = true;
-    DWORD loadStart = 0;
-    DWORD committedAt = 0;
-    std::string lastRequestedUrl;
-    std::set<std::string> finishedLoaders;  // loads that ended before their navigate answered
-    std::string lastFrame;                  // the latest screencast frame, to tell new pixels from repeats
-
-    // Only the entries' thread touches these.
-    int width = 800;
-    int height = 600;
-    double zoom = 1.0;
-    bool transparent = false;
-    bool cookies = true;
-    bool editable = false;
-    float volume = 1.0f;
-    bool focused = true;
-    bool screencasting = false;
-    std::string editableScript;
-    std::string volumeScript;
-    std::wstring titleOut;
-    wchar_t pendingHighSurrogate = 0;
-    int clickCount = 0;
-
-    std::atomic<bool> dirty{true};
-
-    std::string SessionId() {
-        std::lock_guard lock(m);
-        return sessionId;
-    }
-};
 
 class Engine {
 public:
@@ -83,28 +28,34 @@ public:
     std::shared_ptr<View> Find(wkeWebView view);
     wkeWebView CreateView();
     void DestroyView(wkeWebView view);
+    void SetHandler(View& view, const wkeClientHandler* handler);
 
-    // An operation's session and the view's protocol session id; null when the browser cannot be had.
-    std::shared_ptr<Session> Prepare(View& view, bool probe = false);
-
-    void Navigate(View& view, const std::string& url, bool keepDeadline = false);
+    // Loading (engine_load.cpp).
+    void Navigate(View& view, const std::string& url, bool keepClock = false);
     void LoadHtml(View& view, const std::wstring& html);
     bool IsLoadComplete(View& view);
+    bool IsLoaded(View& view);
+    bool IsLoadFailed(View& view);
+    bool IsDocumentReady(View& view);
     void StopLoading(View& view);
     void Reload(View& view);
+    bool CanGo(View& view, int step);
+    bool Go(View& view, int step);
 
+    // Size, pixels and scripts (engine_page.cpp).
     void Resize(View& view, int w, int h);
-    void ApplyMetrics(View& view, Session& session, const std::string& sessionId);
+    int Width(View& view);
+    int Height(View& view);
     void SetZoom(View& view, float factor);
+    float Zoom(View& view);
+    void SetDirty(View& view, bool dirty) { view.dirty = dirty; }
+    bool IsDirty(View& view) { return view.dirty.load(); }
     void Paint(View& view, void* bits, int pitch);
     std::pair<int, int> ContentsSize(View& view);
-
-    // Runs a script in the page; the answer's "result" object, or null.
-    json Evaluate(View& view, const std::string& script, int timeoutMs = Session::kDefaultTimeoutMs,
-                  bool userGesture = false);
     jsValue RunScript(View& view, const std::string& script);
     const wchar_t* Title(View& view);
 
+    // Input (engine_input.cpp).
     bool KeyEvent(View& view, const char* type, unsigned key, unsigned flags, bool systemKey);
     bool CharEvent(View& view, unsigned charCode, unsigned flags, bool systemKey);
     bool MouseEvent(View& view, unsigned message, int x, int y, unsigned flags);
@@ -114,41 +65,55 @@ public:
     void SetFocus(View& view, bool focused);
     wkeRect Caret(View& view);
 
-    bool CanGo(View& view, int step);
-    bool Go(View& view, int step);
+    // Settings (engine_settings.cpp).
     void SetTransparent(View& view, bool transparent);
     void SetCookies(View& view, bool enabled);
+    bool CookiesEnabled(View& view);
     void SetEditable(View& view, bool editable);
     void SetVolume(View& view, float volume);
+    float Volume(View& view);
 
     // For tests: the browser's process id (0 when there is none).
-    DWORD BrowserPid();
+    DWORD BrowserPid() { return host_.Pid(); }
 
 private:
     Engine() = default;
 
-    bool StartBrowser(std::wstring& problem);
-    void StopBrowser();
-    bool EnsureBrowser(bool probe);
-    bool MakeTarget(View& view, Session& session);
+    // The page of a view, when it can be used now: the session and the protocol session id.
+    struct Page {
+        std::shared_ptr<Session> session;
+        std::string sessionId;
+        explicit operator bool() const { return session != nullptr; }
+    };
+    Page PageOf(View& view);
+    // Runs a script in the page within `deadline`; the answer's "result" object, or null.
+    json Evaluate(View& view, const std::string& script, Deadline deadline, bool userGesture = false);
+    // Sends the tracker's current request to the view's page (view.m not held).
+    void SendNavigate(View& view, const Page& page, bool reload);
+    // What the answer to a navigation request means for the tracker.
+    Session::Callback NavigationAnswer(const View& view, uint64_t seq, bool namesLoader);
+    void Navigate(View& view, const std::string& url, bool keepClock, bool plainReload);
+    // Applies the browser's state to the view's load (a page in a browser that is gone is lost).
+    NavigationTracker& Load(View& view);  // view.m held
+    void UpdateSettings(View& view, const std::function<void(ViewSettings&)>& change);
+
+    // On the host's thread (engine_restore.cpp).
+    void Maintain(const std::shared_ptr<Session>& session, uint64_t generation);
+    void Restore(View& view, const std::shared_ptr<Session>& session, uint64_t generation);
+
+    // On the reader thread (engine_events.cpp).
     void OnEvent(Session* session, const std::string& method, const json& params, const std::string& sessionId);
+    void OnTargetEvent(const std::string& method, const json& params);
     void OnViewEvent(View& view, Session* session, const std::string& method, const json& params);
-    void Complete(View& view, bool failed);  // view.m held
+    void PageLost(View& view);  // view.m held
     void RefreshTitle(View& view, Session* session);
     void Notify(View& view, bool title, const std::wstring& text);
-    void UpdateScreencast(View& view, Session& session, const std::string& sessionId);
-    static LRESULT CALLBACK NotifyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void DeliverNotification(LPARAM lParam);
+    void Deliver(uintptr_t handle, bool title, std::wstring& text);
 
     std::atomic<bool> initialized_{false};
-    HWND notifyWindow_ = nullptr;
-    std::wstring browserPath_;
-    BrowserProcess browser_;
-    std::shared_ptr<Session> session_;  // replaced on the entries' thread only
-    std::mutex sessionMutex_;           // guards session_ for BrowserPid and the reader's look-ups
-    uint64_t generation_ = 0;
-    DWORD lastFailedStart_ = 0;
     bool everFailed_ = false;
+    BrowserHost host_;
+    UiNotifier notifier_;
 
     std::mutex registryMutex_;
     std::map<uintptr_t, std::shared_ptr<View>> views_;

@@ -7,14 +7,19 @@ namespace wkechr::limits {
 
 // What an entry called on the program's UI thread may wait for the browser, at most.
 inline constexpr int64_t kUiCallMs = 2000;
+// The deadline such an entry gives its requests: the reader notices a passed deadline within a
+// quarter second, and the entry has its own work besides.
+inline constexpr int64_t kUiReplyMs = 1250;
 // The first start of the browser: launch, endpoint, handshake and the first calls together.
 inline constexpr int64_t kFirstStartMs = 20000;
 // A restart after the browser was lost; shorter, and never retried before the back-off.
 inline constexpr int64_t kRestartMs = 15000;
 inline constexpr int64_t kRestartBackoffMs = 30000;
+// Making a view's page again (after a restart or a crash), on the browser host's thread.
+inline constexpr int64_t kReopenPageMs = 15000;
 // A whole-page paint: a fixed part plus a part that grows with the frame's area.
 inline constexpr int64_t kPaintBaseMs = 10000;
-inline constexpr int64_t kPaintPerMegapixelMs = 250;
+inline constexpr int64_t kPaintPerMegapixelMs = 500;
 // A load still going after this counts as complete; a failed navigation's error page gets the grace.
 inline constexpr int64_t kLoadLimitMs = 45000;
 inline constexpr int64_t kErrorPageGraceMs = 3000;

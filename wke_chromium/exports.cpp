@@ -57,10 +57,7 @@ WKE_API void WKE_CALL wkeSetTransparent(wkeWebView view, wkeBool transparent) {
 
 WKE_API void WKE_CALL wkeSetClientHandler(wkeWebView view, const wkeClientHandler* handler) {
     Guarded([&] {
-        if (auto v = Get(view)) {
-            std::lock_guard lock(v->m);
-            v->handler = handler;
-        }
+        if (auto v = Get(view)) Engine::Instance().SetHandler(*v, handler);
     });
 }
 
@@ -73,13 +70,17 @@ WKE_API void WKE_CALL wkeResize(wkeWebView view, int w, int h) {
 }
 
 WKE_API int WKE_CALL wkeWidth(wkeWebView view) {
-    auto v = Get(view);
-    return v ? v->width : 0;
+    return Guarded(0, [&] {
+        auto v = Get(view);
+        return v ? Engine::Instance().Width(*v) : 0;
+    });
 }
 
 WKE_API int WKE_CALL wkeHeight(wkeWebView view) {
-    auto v = Get(view);
-    return v ? v->height : 0;
+    return Guarded(0, [&] {
+        auto v = Get(view);
+        return v ? Engine::Instance().Height(*v) : 0;
+    });
 }
 
 WKE_API int WKE_CALL wkeContentsWidth(wkeWebView view) {
@@ -98,14 +99,14 @@ WKE_API int WKE_CALL wkeContentsHeight(wkeWebView view) {
 
 WKE_API void WKE_CALL wkeSetDirty(wkeWebView view, wkeBool dirty) {
     Guarded([&] {
-        if (auto v = Get(view)) v->dirty = (dirty & 0xFF) != 0;
+        if (auto v = Get(view)) Engine::Instance().SetDirty(*v, (dirty & 0xFF) != 0);
     });
 }
 
 WKE_API wkeBool WKE_CALL wkeIsDirty(wkeWebView view) {
     return Guarded(0, [&] {
         auto v = Get(view);
-        return v && v->dirty.load() ? 1 : 0;
+        return v && Engine::Instance().IsDirty(*v) ? 1 : 0;
     });
 }
 
@@ -211,20 +212,14 @@ WKE_API void WKE_CALL wkeLoadFileW(wkeWebView view, const wchar_t* path) {
 WKE_API wkeBool WKE_CALL wkeIsLoaded(wkeWebView view) {
     return Guarded(0, [&] {
         auto v = Get(view);
-        if (!v) return 0;
-        Engine::Instance().IsLoadComplete(*v);
-        std::lock_guard lock(v->m);
-        return v->nav == View::Nav::Done && v->loaded ? 1 : 0;
+        return v && Engine::Instance().IsLoaded(*v) ? 1 : 0;
     });
 }
 
 WKE_API wkeBool WKE_CALL wkeIsLoadFailed(wkeWebView view) {
     return Guarded(0, [&] {
         auto v = Get(view);
-        if (!v) return 0;
-        Engine::Instance().IsLoadComplete(*v);
-        std::lock_guard lock(v->m);
-        return v->nav == View::Nav::Done && v->failed ? 1 : 0;
+        return v && Engine::Instance().IsLoadFailed(*v) ? 1 : 0;
     });
 }
 
@@ -238,10 +233,7 @@ WKE_API wkeBool WKE_CALL wkeIsLoadComplete(wkeWebView view) {
 WKE_API wkeBool WKE_CALL wkeIsDocumentReady(wkeWebView view) {
     return Guarded(0, [&] {
         auto v = Get(view);
-        if (!v) return 0;
-        Engine::Instance().IsLoadComplete(*v);
-        std::lock_guard lock(v->m);
-        return v->docReady || (v->nav == View::Nav::Done && v->loaded) ? 1 : 0;
+        return v && Engine::Instance().IsDocumentReady(*v) ? 1 : 0;
     });
 }
 
@@ -329,8 +321,10 @@ WKE_API void WKE_CALL wkeSetCookieEnabled(wkeWebView view, wkeBool enabled) {
 }
 
 WKE_API wkeBool WKE_CALL wkeCookieEnabled(wkeWebView view) {
-    auto v = Get(view);
-    return v && v->cookies ? 1 : 0;
+    return Guarded(0, [&] {
+        auto v = Get(view);
+        return v && Engine::Instance().CookiesEnabled(*v) ? 1 : 0;
+    });
 }
 
 WKE_API void WKE_CALL wkeSetEditable(wkeWebView view, wkeBool editable) {
@@ -346,8 +340,10 @@ WKE_API void WKE_CALL wkeSetMediaVolume(wkeWebView view, float volume) {
 }
 
 WKE_API float WKE_CALL wkeMediaVolume(wkeWebView view) {
-    auto v = Get(view);
-    return v ? v->volume : 0.0f;
+    return Guarded(0.0f, [&] {
+        auto v = Get(view);
+        return v ? Engine::Instance().Volume(*v) : 0.0f;
+    });
 }
 
 WKE_API void WKE_CALL wkeSetZoomFactor(wkeWebView view, float factor) {
@@ -357,8 +353,10 @@ WKE_API void WKE_CALL wkeSetZoomFactor(wkeWebView view, float factor) {
 }
 
 WKE_API float WKE_CALL wkeZoomFactor(wkeWebView view) {
-    auto v = Get(view);
-    return v ? static_cast<float>(v->zoom) : 0.0f;
+    return Guarded(0.0f, [&] {
+        auto v = Get(view);
+        return v ? Engine::Instance().Zoom(*v) : 0.0f;
+    });
 }
 
 WKE_API jsValue WKE_CALL wkeRunJSW(wkeWebView view, const wchar_t* script) {

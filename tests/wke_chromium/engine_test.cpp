@@ -2,17 +2,25 @@
 // written to files. One browser serves the whole program (wkeInit / wkeShutdown around it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "browser_process.h"
+#include "deadline.h"
 #include "engine.h"
+#include "engine_limits.h"
 #include "loopback_server.h"
 #include "test_pages.h"
 #include "text.h"
 
 using wketest::PumpUntil;
+using wkechr::Millis;
+using wkechr::NowMillis;
 
 namespace {
 
@@ -44,6 +52,35 @@ std::wstring Wide(const std::string& utf8) { return wkechr::FromUtf8(utf8); }
 bool WaitComplete(wkeWebView view) {
     return PumpUntil([&] { return (wkeIsLoadComplete(view) & 0xFF) != 0; }, 90000);
 }
+
+// Times the entries a test calls, as the program's UI thread would see them.
+struct EntryClock {
+    Millis longest = 0;
+    std::string which;
+
+    template <typename F>
+    auto operator()(const char* name, F&& entry) {
+        const Millis start = NowMillis();
+        struct Note {
+            EntryClock& clock;
+            const char* name;
+            Millis start;
+            ~Note() {
+                const Millis took = NowMillis() - start;
+                if (took > clock.longest) {
+                    clock.longest = took;
+                    clock.which = name;
+                }
+            }
+        } note{*this, name, start};
+        return entry();
+    }
+    std::string Report() const { return std::to_string(longest) + " ms in " + which; }
+};
+
+// Longest an entry other than a whole-page paint may take: the engine's 2 s, with room for a
+// loaded machine; only a hang goes past it.
+constexpr Millis kEntryGuardMs = wkechr::limits::kUiCallMs + 1500;
 
 std::wstring Title(wkeWebView view) {
     const wchar_t* title = wkeTitleW(view);
@@ -372,4 +409,105 @@ TEST_F(EngineView, ABrowserKilledMidwayIsReplaced) {
     DWORD replacement = wkechr::Engine::Instance().BrowserPid();
     EXPECT_NE(replacement, pid);
     EXPECT_TRUE(wkechr::ProcessAlive(replacement));
+}
+
+TEST_F(EngineView, ASelfRefreshingPageNeverHoldsTheUiThread) {
+    g_server->AddPage("/refresh.html",
+                      "<html><head><meta http-equiv='refresh' content='0'><title>again</title></head>"
+                      "<body style='margin:0;background:rgb(0,128,0)'><div style='height:900px'></div></body></html>");
+    EntryClock clock;
+    const std::wstring url = Wide(g_server->Url("/refresh.html"));
+    clock("wkeLoadURLW", [&] { wkeLoadURLW(view, url.c_str()); });
+    // The batch's loop: a wait of a second, a look, a reload every 15 waits.
+    int waits = 0;
+    bool complete = false;
+    while (!complete && waits < 60) {
+        PumpUntil([] { return false; }, 1000);
+        if (++waits % 15 == 0) clock("wkeReload", [&] { wkeReload(view); });
+        complete = clock("wkeIsLoadComplete", [&] { return (wkeIsLoadComplete(view) & 0xFF) != 0; });
+    }
+    EXPECT_TRUE(complete) << "still loading after " << waits << " waits";
+    EXPECT_LT(waits, 15) << "a page that reloads itself counts as complete once our load ended";
+    EXPECT_LT(clock.longest, kEntryGuardMs) << clock.Report();
+    // The capture's calls while the page goes on reloading itself.
+    for (int round = 0; round < 3; ++round) {
+        clock("wkeRunJS", [&] { wkeRunJS(view, "document.body.style.overflow='hidden'"); });
+        const int w = clock("wkeContentsWidth", [&] { return wkeContentsWidth(view); });
+        const int h = clock("wkeContentsHeight", [&] { return wkeContentsHeight(view); });
+        clock("wkeTitleW", [&] { return wkeTitleW(view); });
+        clock("wkeIsLoadComplete", [&] { return wkeIsLoadComplete(view); });
+        clock("wkeResize", [&] { wkeResize(view, w, h); });
+        std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4 + 4, 0x5A);
+        const Millis paintStart = NowMillis();
+        wkePaint(view, frame.data(), 0);
+        EXPECT_LT(NowMillis() - paintStart, wkechr::limits::PaintBudgetMs(w, h) + kEntryGuardMs);
+        EXPECT_EQ(frame[frame.size() - 1], 0x5A) << "wrote past " << w << " x " << h;
+        clock("wkeResize", [&] { wkeResize(view, 800, 600); });
+        clock("wkeRunJS", [&] { wkeRunJS(view, "document.body.style.overflow='visible'"); });
+        clock("wkeStopLoading", [&] { wkeStopLoading(view); });
+        clock("wkeLoadURLW", [&] { wkeLoadURLW(view, url.c_str()); });
+    }
+    EXPECT_LT(clock.longest, kEntryGuardMs) << clock.Report();
+    std::printf("longest entry while the page refreshed itself: %s\n", clock.Report().c_str());
+    // It is still a working view afterwards.
+    LoadServed("/after-refresh.html", "<title>calm</title>");
+    EXPECT_EQ(Title(view), L"calm");
+}
+
+TEST_F(EngineView, ABrowserKilledMidLoadComesBackAtTheRequestedAddress) {
+    // The load event waits for a script that keeps the page busy: the kill lands mid-load.
+    g_server->AddPage("/slow-red.html",
+                      "<html><head><title>slow red</title></head><body style='margin:0;background:rgb(200,0,0)'>"
+                      "<script>const t=Date.now();while(Date.now()-t<2000);</script></body></html>");
+    wkeResize(view, 320, 240);
+    const std::wstring url = Wide(g_server->Url("/slow-red.html"));
+    wkeLoadURLW(view, url.c_str());
+    PumpUntil([] { return false; }, 300);
+    ASSERT_EQ(wkeIsLoadComplete(view), 0);
+    const DWORD pid = wkechr::Engine::Instance().BrowserPid();
+    ASSERT_NE(pid, 0u);
+    const Millis killed = NowMillis();
+    wkechr::KillProcessById(pid);
+    EntryClock clock;
+    bool complete = false;
+    PumpUntil([&] { return complete = clock("wkeIsLoadComplete", [&] { return (wkeIsLoadComplete(view) & 0xFF) != 0; }); },
+              90000);
+    ASSERT_TRUE(complete);
+    std::printf("back at the requested page %lld ms after the kill; longest entry meanwhile: %s\n",
+                static_cast<long long>(NowMillis() - killed), clock.Report().c_str());
+    EXPECT_LT(clock.longest, kEntryGuardMs) << clock.Report();
+    EXPECT_EQ(wkeIsLoaded(view), 1);
+    EXPECT_EQ(Title(view), L"slow red");
+    EXPECT_EQ(wkeWidth(view), 320) << "the view's settings came back with it";
+    std::vector<uint8_t> frame(320 * 240 * 4);
+    wkePaint(view, frame.data(), 0);
+    EXPECT_EQ(frame[0], 0);  // blue, green, red: the page, not a blank one
+    EXPECT_EQ(frame[1], 0);
+    EXPECT_EQ(frame[2], 200);
+    const DWORD replacement = wkechr::Engine::Instance().BrowserPid();
+    EXPECT_NE(replacement, pid);
+    EXPECT_TRUE(wkechr::ProcessAlive(replacement));
+    wkeResize(view, 800, 600);
+}
+
+TEST_F(EngineView, PaintWritesOnlyTheSizeLastSet) {
+    LoadServed("/paint-zero.html", "<html><body style='margin:0;background:rgb(0,0,255)'></body></html>");
+    struct Case {
+        int w, h;
+    } cases[] = {{0, 0}, {0, 300}, {300, 0}, {-5, 10}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+        wkeResize(view, c.w, c.h);
+        EXPECT_EQ(wkeWidth(view), std::max(0, c.w));
+        EXPECT_EQ(wkeHeight(view), std::max(0, c.h));
+        std::vector<uint8_t> memory(64, 0x5A);  // what a 54-byte capture would leave room for, and more
+        wkePaint(view, memory.data(), 0);
+        for (uint8_t byte : memory) ASSERT_EQ(byte, 0x5A) << "a paint of an empty frame wrote";
+    }
+    wkeResize(view, 40, 30);
+    std::vector<uint8_t> frame(40 * 30 * 4 + 4, 0x5A);
+    wkePaint(view, frame.data(), 0);
+    EXPECT_EQ(frame[0], 255);
+    EXPECT_EQ(frame[40 * 30 * 4], 0x5A);
+    wkeResize(view, 800, 600);
 }
