@@ -2,6 +2,8 @@
 
 #include "engine_limits.h"
 #include "page_target.h"
+#include "remote_browser.h"
+#include "text.h"
 
 namespace wkechr {
 
@@ -17,6 +19,7 @@ bool BrowserHost::Start(Deadline deadline, EventHandler events, Maintain maintai
         maintain_ = std::move(maintain);
         stopping_ = false;
     }
+    remoteUrl_ = BrowserUrlFromEnvironment();
     if (!Launch(deadline, problem)) return false;
     watcher_ = std::thread([this] { Watch(); });
     return true;
@@ -24,19 +27,6 @@ bool BrowserHost::Start(Deadline deadline, EventHandler events, Maintain maintai
 
 bool BrowserHost::Launch(Deadline deadline, std::wstring& problem) {
     std::lock_guard launch(launchMutex_);
-    BrowserSearch search = FindBrowser();
-    if (search.found.empty()) {
-        problem = search.fromVariable ? L"环境变量 " + std::wstring(kBrowserVariable) + L" 指定的浏览器不存在 / " +
-                                            std::wstring(kBrowserVariable) + L" names no existing file:\n"
-                                      : std::wstring(L"查找过 / Looked for:\n");
-        for (const auto& place : search.places) problem += L"  " + place + L"\n";
-        return false;
-    }
-    std::wstring error;
-    if (!browser_.Start(search.found, static_cast<int>(deadline.RemainingMs()), error)) {
-        problem = L"浏览器无法启动 / The browser did not start:\n  " + search.found + L"\n  " + error;
-        return false;
-    }
     auto session = std::make_shared<Session>();
     Session* raw = session.get();
     session->SetEventHandler([this, raw](const std::string& method, const json& params, const std::string& sessionId) {
@@ -47,25 +37,7 @@ bool BrowserHost::Launch(Deadline deadline, std::wstring& problem) {
         }
         if (handler) handler(raw, method, params, sessionId);
     });
-    // A browser that has just written its port may still be busy starting (on a loaded machine,
-    // for seconds): the handshake is tried again within the start's own deadline.
-    bool open = false;
-    while (!open && !deadline.Passed()) {
-        open = session->Open(browser_.Port(), browser_.EndpointPath(),
-                             static_cast<int>(std::max<Millis>(1, deadline.Within(kHandshakeTryMs).RemainingMs())));
-        if (!open) Sleep(200);
-    }
-    if (!open || !session->Call("Target.setDiscoverTargets", {{"discover", true}}, {}, deadline).ok()) {
-        session->Close();
-        browser_.Cleanup();
-        problem = L"无法连接浏览器 / Could not connect to the browser:\n  " + search.found;
-        return false;
-    }
-    Reply info = session->Call("SystemInfo.getProcessInfo", json::object(), {}, deadline);
-    if (info.ok() && info.result.contains("processInfo") && info.result["processInfo"].is_array()) {
-        for (const auto& process : info.result["processInfo"])
-            if (Str(process, "type") == "browser") browser_.SetPid(static_cast<DWORD>(Num(process, "id")));
-    }
+    if (!(Remote() ? ConnectRemote(deadline, session, problem) : LaunchLocal(deadline, session, problem))) return false;
     std::lock_guard lock(mutex_);
     session_ = std::move(session);
     ++generation_;
@@ -74,8 +46,71 @@ bool BrowserHost::Launch(Deadline deadline, std::wstring& problem) {
     return true;
 }
 
+bool BrowserHost::LaunchLocal(Deadline deadline, const std::shared_ptr<Session>& session, std::wstring& problem) {
+    BrowserSearch search = FindBrowser();
+    if (search.found.empty()) {
+        problem = search.fromVariable ? L"环境变量 " + std::wstring(kBrowserVariable) + L" 指定的浏览器不存在 / " +
+                                            std::wstring(kBrowserVariable) + L" names no existing file:\n"
+                                      : std::wstring(L"查找过 / Looked for:\n");
+        for (const auto& place : search.places) problem += L"  " + place + L"\n";
+        return false;
+    }
+    std::wstring error;
+    if (!browser_.Start(search.found, deadline, error)) {
+        problem = L"浏览器无法启动 / The browser did not start:\n  " + search.found + L"\n  " + error;
+        return false;
+    }
+    // A browser that has just written its port may still be busy starting (on a loaded machine,
+    // for seconds): the handshake is tried again within the start's own deadline.
+    bool open = false;
+    while (!open && !deadline.Passed()) {
+        open = session->Open(browser_.Port(), browser_.EndpointPath(), deadline.Within(kHandshakeTryMs));
+        if (!open) Sleep(200);
+    }
+    if (!open || !session->Call("Target.setDiscoverTargets", {{"discover", true}}, {}, deadline).ok()) {
+        session->Close();
+        browser_.Cleanup();
+        problem = L"无法连接浏览器 / Could not connect to the browser:\n  " + search.found;
+        return false;
+    }
+    if (browser_.Pid() == 0) {
+        Reply info = session->Call("SystemInfo.getProcessInfo", json::object(), {}, deadline);
+        if (info.ok() && info.result.contains("processInfo") && info.result["processInfo"].is_array()) {
+            for (const auto& process : info.result["processInfo"])
+                if (Str(process, "type") == "browser") browser_.SetPid(static_cast<DWORD>(Num(process, "id")));
+        }
+    }
+    std::lock_guard lock(mutex_);
+    browserContext_.clear();
+    return true;
+}
+
+bool BrowserHost::ConnectRemote(Deadline deadline, const std::shared_ptr<Session>& session, std::wstring& problem) {
+    EndpointAddress endpoint;
+    std::wstring error;
+    if (!ResolveBrowserEndpoint(remoteUrl_, deadline, endpoint, error)) {
+        problem = L"无法连接环境变量 " + std::wstring(kBrowserUrlVariable) + L" 指定的浏览器 / " +
+                  std::wstring(kBrowserUrlVariable) + L" names no reachable browser:\n  " + error;
+        return false;
+    }
+    if (!session->Open(endpoint.host, endpoint.port, endpoint.path, deadline) ||
+        !session->Call("Target.setDiscoverTargets", {{"discover", true}}, {}, deadline).ok()) {
+        session->Close();
+        problem = L"无法连接浏览器 / Could not connect to the browser:\n  " + FromUtf8(EndpointText(endpoint));
+        return false;
+    }
+    // Pages of their own context keep copies that share the browser from sharing cookies, and
+    // the context takes every page of ours with it when it is disposed. Some endpoints refuse
+    // contexts; the default one does then.
+    Reply context = session->Call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, deadline);
+    std::lock_guard lock(mutex_);
+    browserContext_ = context.ok() ? Str(context.result, "browserContextId") : std::string();
+    return true;
+}
+
 void BrowserHost::Watch() {
     Millis lastFailure = 0;
+    int remoteFailures = 0;
     for (;;) {
         std::shared_ptr<Session> session;
         uint64_t generation;
@@ -90,7 +125,9 @@ void BrowserHost::Watch() {
             maintain = maintain_;
         }
         if (!session || !session->Alive()) {
-            if (lastFailure != 0 && NowMillis() - lastFailure < limits::kRestartBackoffMs) continue;
+            if (Remote() && remoteFailures >= limits::kRemoteAttempts) continue;
+            const Millis backoff = Remote() ? limits::kRemoteRetryMs : limits::kRestartBackoffMs;
+            if (lastFailure != 0 && NowMillis() - lastFailure < backoff) continue;
             if (session) session->Close();
             {
                 std::lock_guard lock(mutex_);
@@ -104,9 +141,11 @@ void BrowserHost::Watch() {
             std::wstring problem;
             if (!Launch(Deadline::In(limits::kRestartMs), problem)) {
                 lastFailure = NowMillis();
+                ++remoteFailures;
                 continue;
             }
             lastFailure = 0;
+            remoteFailures = 0;
             std::lock_guard lock(mutex_);
             if (stopping_) return;
             session = session_;
@@ -126,20 +165,26 @@ void BrowserHost::Stop() {
     wake_.notify_all();
     if (watcher_.joinable()) watcher_.join();
     std::shared_ptr<Session> session;
+    std::string context;
     {
         std::lock_guard lock(mutex_);
         session.swap(session_);
+        context.swap(browserContext_);
         pid_ = 0;
         profile_.clear();
     }
+    const Deadline closeBy = Deadline::In(limits::kCloseBrowserMs);
     if (session && session->Alive()) {
-        session->Call("Browser.close", json::object(), {}, Deadline::In(limits::kCloseBrowserMs));
-        for (Deadline closing = Deadline::In(limits::kCloseBrowserMs); session->Alive() && !closing.Passed();) Sleep(20);
+        if (!Remote())
+            session->Send("Browser.close", json::object(), {}, closeBy, nullptr);
+        else if (!context.empty())  // a browser we only borrowed: just our pages go
+            session->Call("Target.disposeBrowserContext", {{"browserContextId", context}}, {}, closeBy);
+        else
+            session->Call("Browser.getVersion", json::object(), {}, closeBy);  // the pages' closes are out
     }
-    if (session) session->Close();
     std::lock_guard launch(launchMutex_);
-    browser_.WaitForExit(static_cast<int>(limits::kCloseBrowserMs));
-    browser_.Cleanup();
+    if (!Remote()) browser_.Stop(closeBy);
+    if (session) session->Close();
 }
 
 BrowserHost::Current BrowserHost::Get() {
@@ -163,6 +208,11 @@ DWORD BrowserHost::Pid() {
 std::wstring BrowserHost::ProfileFolder() {
     std::lock_guard lock(mutex_);
     return profile_;
+}
+
+std::string BrowserHost::BrowserContext() {
+    std::lock_guard lock(mutex_);
+    return browserContext_;
 }
 
 }  // namespace wkechr

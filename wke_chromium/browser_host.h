@@ -1,7 +1,9 @@
 // The browser behind all views: its process, the one DevTools session to it, which generation
 // of browser that is, and the restart policy. A restart happens only when the connection is
 // closed or the process is gone, never because a call was slow, and always on the host's own
-// thread, so that no entry waits for it.
+// thread, so that no entry waits for it. With WKE_BROWSER_URL set the browser is one that
+// already runs: the host only connects to it, keeps its pages in a browser context of its own
+// where the endpoint allows, reconnects a limited number of times, and never closes that browser.
 #pragma once
 
 #include <windows.h>
@@ -51,9 +53,14 @@ public:
 
     DWORD Pid();
     std::wstring ProfileFolder();
+    // Where new pages go: empty for the browser's default context.
+    std::string BrowserContext();
+    bool Remote() const { return !remoteUrl_.empty(); }
 
 private:
     bool Launch(Deadline deadline, std::wstring& problem);  // host mutex not held
+    bool LaunchLocal(Deadline deadline, const std::shared_ptr<Session>& session, std::wstring& problem);
+    bool ConnectRemote(Deadline deadline, const std::shared_ptr<Session>& session, std::wstring& problem);
     void Watch();
 
     std::mutex mutex_;  // guards everything below but browser_, which only Launch and Stop touch
@@ -64,6 +71,8 @@ private:
     uint64_t generation_ = 0;
     DWORD pid_ = 0;
     std::wstring profile_;
+    std::string browserContext_;
+    std::wstring remoteUrl_;  // set before the host's thread starts, then only read
     EventHandler events_;
     Maintain maintain_;
     std::thread watcher_;

@@ -1,6 +1,8 @@
 #include "engine.h"
 
+#include "browser_endpoint.h"
 #include "engine_limits.h"
+#include "module_life.h"
 
 namespace wkechr {
 
@@ -13,6 +15,7 @@ Engine& Engine::Instance() {
 
 void Engine::Init() {
     if (initialized_) return;
+    KeepModuleLoaded();
     notifier_.Create([this](uintptr_t handle, bool title, std::wstring& text) { Deliver(handle, title, text); });
     initialized_ = true;
 
@@ -24,7 +27,14 @@ void Engine::Init() {
         },
         [this](const std::shared_ptr<Session>& session, uint64_t generation) { Maintain(session, generation); },
         problem);
-    if (everFailed_) {
+    if (everFailed_ && host_.Remote()) {
+        std::wstring text =
+            L"网页引擎无法连接环境变量 " + std::wstring(kBrowserUrlVariable) + L" 指定的浏览器。\n\n" + problem +
+            L"\n\n请确认该浏览器正在运行、地址可以访问，或者删除这个环境变量，然后重新启动本程序。\n\n"
+            L"The web engine could not reach the browser that " + std::wstring(kBrowserUrlVariable) +
+            L" names. Check that it runs and can be reached, or remove the variable, then start this program again.";
+        MessageBoxW(nullptr, text.c_str(), L"网页引擎 / Web engine", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+    } else if (everFailed_) {
         std::wstring text =
             L"网页引擎无法启动：没有找到可用的浏览器（Chromium、Google Chrome 或 Microsoft Edge），"
             L"或者浏览器无法启动。\n\n" + problem +
@@ -44,6 +54,16 @@ void Engine::Shutdown() {
     {
         std::lock_guard lock(registryMutex_);
         views.swap(views_);
+    }
+    if (host_.Remote()) {
+        // A borrowed browser outlives us: our pages must not (a browser context takes them all
+        // with it, but not every endpoint gives one).
+        BrowserHost::Current current = host_.Get();
+        for (auto& entry : views) {
+            std::lock_guard lock(entry.second->m);
+            if (current.Usable() && entry.second->ready && entry.second->generation == current.generation)
+                CloseTarget(*current.session, entry.second->target.targetId);
+        }
     }
     views.clear();
     host_.Stop();

@@ -15,6 +15,10 @@ inline constexpr int64_t kFirstStartMs = 20000;
 // A restart after the browser was lost; shorter, and never retried before the back-off.
 inline constexpr int64_t kRestartMs = 15000;
 inline constexpr int64_t kRestartBackoffMs = 30000;
+// A browser that already ran elsewhere (WKE_BROWSER_URL) and was lost: reached again this often
+// at most, this far apart; never replaced by a local one.
+inline constexpr int kRemoteAttempts = 5;
+inline constexpr int64_t kRemoteRetryMs = 2000;
 // Making a view's page again (after a restart or a crash), on the browser host's thread.
 inline constexpr int64_t kReopenPageMs = 15000;
 // A whole-page paint: a fixed part plus a part that grows with the frame's area.

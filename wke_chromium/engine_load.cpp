@@ -78,9 +78,12 @@ void Engine::LoadHtml(View& view, const std::wstring& html) {
 }
 
 NavigationTracker& Engine::Load(View& view) {
-    if (view.ready) {
-        BrowserHost::Current current = host_.Get();
-        if (view.generation != current.generation || !current.Usable()) PageLost(view);
+    BrowserHost::Current current = host_.Get();
+    if (view.ready && (view.generation != current.generation || !current.Usable())) PageLost(view);
+    // A borrowed browser that is gone is not replaced by one of ours: what it was to load has failed.
+    if (!view.ready && host_.Remote() && !current.Usable()) {
+        view.nav.RequestFailed(view.nav.Seq(), NowMillis());
+        view.sendPending = false;
     }
     view.nav.Query(NowMillis());
     return view.nav;

@@ -39,7 +39,7 @@ void Engine::Restore(View& view, const std::shared_ptr<Session>& session, uint64
         settings = view.settings;
         version = view.settingsVersion;
     }
-    bool open = OpenTarget(*session, settings, Deadline::In(limits::kReopenPageMs), target);
+    bool open = OpenTarget(*session, host_.BrowserContext(), settings, Deadline::In(limits::kReopenPageMs), target);
     for (int round = 1; open && round < kSettingsRounds; ++round) {
         {
             std::lock_guard lock(view.m);

@@ -20,9 +20,12 @@ double Num(const json& object, const char* key, double fallback) {
     return it != object.end() && it->is_number() ? it->get<double>() : fallback;
 }
 
-bool OpenTarget(Session& session, const ViewSettings& settings, Deadline deadline, TargetState& target) {
+bool OpenTarget(Session& session, const std::string& browserContextId, const ViewSettings& settings,
+                Deadline deadline, TargetState& target) {
     target = TargetState{};
-    Reply created = session.Call("Target.createTarget", {{"url", "about:blank"}, {"newWindow", true}}, {}, deadline);
+    json params = {{"url", "about:blank"}, {"newWindow", true}};
+    if (!browserContextId.empty()) params["browserContextId"] = browserContextId;
+    Reply created = session.Call("Target.createTarget", std::move(params), {}, deadline);
     std::string targetId = Str(created.result, "targetId");
     if (!created.ok() || targetId.empty()) return false;
     Reply attached = session.Call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}}, {}, deadline);

@@ -33,7 +33,9 @@ struct TargetState {
 
 // Creates, attaches and prepares a target and replays `settings`. False (and nothing left open)
 // when a call that the view cannot work without failed.
-bool OpenTarget(Session& session, const ViewSettings& settings, Deadline deadline, TargetState& target);
+// `browserContextId` empty: the browser's default context.
+bool OpenTarget(Session& session, const std::string& browserContextId, const ViewSettings& settings,
+                Deadline deadline, TargetState& target);
 void CloseTarget(Session& session, const std::string& targetId);
 // Re-applies everything in `settings` to a target already open.
 bool ReplaySettings(Session& session, const ViewSettings& settings, Deadline deadline, TargetState& target);

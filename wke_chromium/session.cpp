@@ -158,11 +158,11 @@ void Session::SetEventHandler(EventHandler handler) {
     core_->onEvent = std::move(shared);
 }
 
-bool Session::Open(int port, const std::string& path, Deadline deadline) {
+bool Session::Open(const std::string& host, int port, const std::string& path, Deadline deadline) {
     Core& core = *core_;
     std::lock_guard lock(core.threadMutex);
     if (core.closed || core.reader.joinable()) return false;
-    if (!core.socket.Connect("127.0.0.1", port, path, deadline)) return false;
+    if (!core.socket.Connect(host.c_str(), port, path, deadline)) return false;
     core.alive = true;
     core.reader = std::thread([keep = core_] {
         keep->readerId = std::this_thread::get_id();

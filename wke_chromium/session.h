@@ -45,7 +45,8 @@ public:
     // The handler runs on the reader thread; it may Send, but must not wait for responses.
     void SetEventHandler(EventHandler handler);
     // Connects and upgrades within the deadline; may be tried again after a failure.
-    bool Open(int port, const std::string& path, Deadline deadline);
+    bool Open(const std::string& host, int port, const std::string& path, Deadline deadline);
+    bool Open(int port, const std::string& path, Deadline deadline) { return Open("127.0.0.1", port, path, deadline); }
     bool Open(int port, const std::string& path, int timeoutMs) { return Open(port, path, Deadline::In(timeoutMs)); }
 
     // Waits for the response. On the reader thread (in a callback or an event) it fails at once:
