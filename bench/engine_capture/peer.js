@@ -37,11 +37,13 @@ function wrongRows(png, width, height) {
            '--disable-component-update', '--disable-sync'],
   });
   const page = await browser.newPage({ viewport: { width: 800, height: 600 } });
-  await page.goto('file://' + pagePath, { waitUntil: 'load' });
+  // Only hangs are guarded against: on a loaded machine a tall screenshot takes minutes.
+  const limit = 600000;
+  await page.goto('file://' + pagePath, { waitUntil: 'load', timeout: limit });
   const rounds = [];
   for (let round = 0; round < 5; round++) {
     const start = process.hrtime.bigint();
-    const png = await page.screenshot({ fullPage: true, type: 'png' });
+    const png = await page.screenshot({ fullPage: true, type: 'png', timeout: limit });
     rounds.push(Number(process.hrtime.bigint() - start) / 1e9);
     const check = wrongRows(png, 800, height);
     console.log(`peer_round h=${height} round=${round + 1} seconds=${rounds[round].toFixed(3)} ` +
