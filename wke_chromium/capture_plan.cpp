@@ -7,11 +7,12 @@ namespace wkechr {
 
 PlanShape PlanShapeFor(int width) {
     // Every capture costs the browser a fixed time on top of its pixels, so pieces are large;
-    // one capture of a very tall page is not reliable, so they stay far below that. The last
-    // piece is small: its decode is the only one nothing overlaps.
-    const int64_t targetPixels = 16'000'000;
-    const int64_t rows = std::clamp<int64_t>(targetPixels / std::max(1, width), 64, 20000);
-    return {static_cast<int>(rows), static_cast<int>(std::max<int64_t>(64, rows / 10))};
+    // one capture of a very tall page is not reliable, so they stay far below that, and a
+    // 32-bit process keeps them smaller for its address space. The last piece is small: its
+    // decode is the only one nothing overlaps.
+    const int64_t targetPixels = sizeof(void*) >= 8 ? 32'000'000 : 12'000'000;
+    const int64_t rows = std::clamp<int64_t>(targetPixels / std::max(1, width), 64, 40000);
+    return {static_cast<int>(rows), static_cast<int>(std::max<int64_t>(64, rows / 16))};
 }
 
 std::vector<Piece> PlanPieces(int height, PlanShape shape) {
@@ -19,7 +20,8 @@ std::vector<Piece> PlanPieces(int height, PlanShape shape) {
     if (height <= 0) return pieces;
     const int most = std::max(1, shape.pieceRows);
     const int last = shape.lastRows > 0 ? std::min(shape.lastRows, most) : most;
-    if (height <= most) {
+    // A short frame is one piece: a separate last piece saves less decoding than its request costs.
+    if (height <= std::max(last, most / 2) || (last == most && height <= most)) {
         pieces.push_back({0, height});
         return pieces;
     }

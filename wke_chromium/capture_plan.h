@@ -20,7 +20,8 @@ struct PlanShape {
 PlanShape PlanShapeFor(int width);
 
 // Pieces covering [0, height) in order, none taller than `pieceRows`, the last one no taller
-// than `lastRows`; the others evenly sized, so that no odd small piece costs a request of its own.
+// than `lastRows` (unless the frame is at most half a piece: one piece then); the others evenly
+// sized, so that no odd small piece costs a request of its own.
 std::vector<Piece> PlanPieces(int height, PlanShape shape);
 
 struct CssRect {
