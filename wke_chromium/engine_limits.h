@@ -24,6 +24,10 @@ inline constexpr int64_t kReopenPageMs = 15000;
 // A whole-page paint: a fixed part plus a part that grows with the frame's area.
 inline constexpr int64_t kPaintBaseMs = 10000;
 inline constexpr int64_t kPaintPerMegapixelMs = 500;
+// One piece of a paint's capture, within the paint's budget; and how long after that budget an
+// answer already asked for is still awaited when the connection does not report it.
+inline constexpr int64_t kCapturePieceMs = 30000;
+inline constexpr int64_t kCaptureGraceMs = 1500;
 // A load still going after this counts as complete; a failed navigation's error page gets the grace.
 inline constexpr int64_t kLoadLimitMs = 45000;
 inline constexpr int64_t kErrorPageGraceMs = 3000;

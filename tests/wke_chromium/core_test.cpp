@@ -1,5 +1,5 @@
-// The layers below the browser: text helpers, the WebSocket transport against a loopback
-// server in this process, and the pixel assembly of a paint.
+// The layers below the browser: text helpers and the WebSocket transport against a loopback
+// server in this process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "browser_process.h"
-#include "capture.h"
 #include "loopback_server.h"
 #include "text.h"
 #include "websocket.h"
@@ -64,63 +63,6 @@ TEST(Text, Base64AndHandshakeKey) {
     EXPECT_FALSE(Base64Decode("Zm9v!", out));
     // The example of the WebSocket standard.
     EXPECT_EQ(WebSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
-}
-
-TEST(Capture, PiecesCoverEveryRowOnce) {
-    for (int height : {1, 599, 4096, 4097, 40000, 200000}) {
-        for (int rows : {1, 1000, 4096}) {
-            auto pieces = PlanPieces(height, rows);
-            int next = 0;
-            for (const auto& piece : pieces) {
-                EXPECT_EQ(piece.top, next);
-                EXPECT_GT(piece.rows, 0);
-                EXPECT_LE(piece.rows, rows);
-                next += piece.rows;
-            }
-            EXPECT_EQ(next, height);
-        }
-    }
-    EXPECT_TRUE(PlanPieces(0, 100).empty());
-    EXPECT_GE(PieceRowsFor(800), 64);
-    EXPECT_GE(PieceRowsFor(100000), 64);
-}
-
-TEST(Capture, BlitSwapsToBgraHonoursPitchAndAnyAlignment) {
-    const int w = 3, h = 2;
-    std::vector<uint8_t> rgba(w * h * 4);
-    for (int i = 0; i < w * h; ++i) {
-        rgba[4 * i] = uint8_t(i);
-        rgba[4 * i + 1] = uint8_t(10 + i);
-        rgba[4 * i + 2] = uint8_t(20 + i);
-        rgba[4 * i + 3] = uint8_t(200 + i);
-    }
-    const size_t pitch = w * 4 + 5;
-    std::vector<uint8_t> memory(1 + pitch * h + 8, 0xAB);
-    uint8_t* dest = memory.data() + 1;  // not 4-byte aligned
-    BlitRgbaToBgra(rgba.data(), w, h, dest, w, h, pitch);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            int i = y * w + x;
-            const uint8_t* p = dest + y * pitch + x * 4;
-            EXPECT_EQ(p[0], 20 + i);
-            EXPECT_EQ(p[1], 10 + i);
-            EXPECT_EQ(p[2], i);
-            EXPECT_EQ(p[3], 200 + i);
-        }
-        for (size_t gap = w * 4; gap < pitch && y + 1 < h; ++gap) EXPECT_EQ(dest[y * pitch + gap], 0xAB);
-    }
-    EXPECT_EQ(memory[0], 0xAB);
-    EXPECT_EQ(memory[1 + pitch * (h - 1) + w * 4], 0xAB);
-}
-
-TEST(Capture, BlitFillsWhatTheImageLacksWithWhite) {
-    std::vector<uint8_t> rgba(2 * 1 * 4, 0);  // 2 x 1 black
-    std::vector<uint8_t> dest(3 * 2 * 4, 0x11);
-    BlitRgbaToBgra(rgba.data(), 2, 1, dest.data(), 3, 2, 12);
-    EXPECT_EQ(dest[0], 0);
-    EXPECT_EQ(dest[8], 0xFF);   // column beyond the image
-    EXPECT_EQ(dest[12], 0xFF);  // row beyond the image
-    EXPECT_EQ(dest[23], 0xFF);
 }
 
 // ---- transport ------------------------------------------------------------------------------
