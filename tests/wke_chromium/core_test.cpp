@@ -10,6 +10,7 @@
 
 #include "browser_process.h"
 #include "loopback_server.h"
+#include "session.h"
 #include "text.h"
 #include "websocket.h"
 
