@@ -1,5 +1,7 @@
 #include "answer_watch.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace wketest {
@@ -69,6 +71,15 @@ size_t Misses(const std::vector<Probe>& probes) {
     size_t misses = 0;
     for (const Probe& probe : probes) misses += probe.answered ? 0 : 1;
     return misses;
+}
+
+size_t LongestMissRun(const std::vector<Probe>& probes) {
+    size_t run = 0, longest = 0;
+    for (const Probe& probe : probes) {
+        run = probe.answered ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
 }
 
 std::string DescribeMisses(const std::vector<Probe>& probes, size_t most) {

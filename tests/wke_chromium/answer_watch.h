@@ -55,6 +55,8 @@ private:
 };
 
 size_t Misses(const std::vector<Probe>& probes);
+// The most probes in a row that got no answer: about how many seconds the window stood still.
+size_t LongestMissRun(const std::vector<Probe>& probes);
 // "answered every probe", or the misses, each with the time and the text seen last before it.
 std::string DescribeMisses(const std::vector<Probe>& probes, size_t most = 12);
 
