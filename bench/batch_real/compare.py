@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Compares the program's stored image (a 32-bit BMP, whatever its name) with the peer's PNG of
 the same page, a band of rows at a time so that a 1.4 GB image never sits in memory twice.
-Prints one line of JSON: both sizes, how many pixels differ, where, and where each image turns
-white for good. With EVIDENCE, the rows around the first difference are saved there, ours on the
+Prints one line of JSON: both sizes, how many pixels differ, where, where each image turns white
+for good, and how many rows are blank in one image where the other shows the page. With EVIDENCE, the rows around the first difference are saved there, ours on the
 left, the peer's on the right.
     compare.py PROGRAM_IMAGE PEER_PNG [EVIDENCE_PNG]"""
 import json
@@ -52,19 +52,35 @@ def not_white_bottom(band):
     return box[3] if box else None
 
 
+def ink_end(image_rows, height):
+    end = 0
+    for top in range(0, height, BAND):
+        ink = not_white_bottom(image_rows(top, min(top + BAND, height)))
+        if ink is not None:
+            end = top + ink
+    return end
+
+
 def compare(program_path, peer_path, evidence_path=None):
     ours = Bmp(program_path)
-    peer = Image.open(peer_path)
-    peer.load()
+    result = {"program_size": [ours.width, ours.height]}
+    try:
+        peer = Image.open(peer_path)
+        peer.load()
+    except FileNotFoundError:  # the peer failed on this page: what can be said of ours alone
+        result["program_ink_end"] = ink_end(ours.rows, ours.height)
+        return result
     if peer.mode != "RGB":
         peer = peer.convert("RGB")
     width = min(ours.width, peer.width)
     height = min(ours.height, peer.height)
-    result = {"program_size": [ours.width, ours.height], "peer_size": list(peer.size)}
+    result["peer_size"] = list(peer.size)
     differing = 0
     spans = []  # [top, bottom) of rows with differences, bands next to each other merged
     peer_ink_end = 0  # below this row the peer's image is all white
     ours_ink_end = 0
+    # Bands of rows blank in one image where the other shows something.
+    ours_blank = peer_blank = 0
     for top in range(0, height, BAND):
         bottom = min(top + BAND, height)
         a = ours.rows(top, bottom).crop((0, 0, width, bottom - top))
@@ -77,14 +93,15 @@ def compare(program_path, peer_path, evidence_path=None):
                 spans[-1][1] = top + box[3]
             else:
                 spans.append([top + box[1], top + box[3]])
-        ink = not_white_bottom(b)
-        if ink is not None:
-            peer_ink_end = top + ink
-        ink = not_white_bottom(a)
-        if ink is not None:
-            ours_ink_end = top + ink
-    # Whatever lies outside the common area differs too.
-    differing += ours.width * ours.height + peer.width * peer.height - 2 * width * height
+        theirs_ink, our_ink = not_white_bottom(b), not_white_bottom(a)
+        if theirs_ink is not None:
+            peer_ink_end = top + theirs_ink
+        if our_ink is not None:
+            ours_ink_end = top + our_ink
+        if our_ink is None and theirs_ink is not None:
+            ours_blank += bottom - top
+        if theirs_ink is None and our_ink is not None:
+            peer_blank += bottom - top
     if spans and evidence_path:
         top = max(0, spans[0][0] - 100)
         bottom = min(height, top + 1000)
@@ -93,8 +110,11 @@ def compare(program_path, peer_path, evidence_path=None):
         side.paste(peer.crop((0, top, width, bottom)), (width + 8, 0))
         side.save(evidence_path)
         result["evidence"] = [evidence_path, top]
+    # Whatever lies outside the common area differs too.
+    differing += ours.width * ours.height + peer.width * peer.height - 2 * width * height
     result.update(differing_pixels=differing, differing_spans=spans[:20], span_count=len(spans),
-                  peer_ink_end=peer_ink_end, program_ink_end=ours_ink_end, compared_height=height)
+                  peer_ink_end=peer_ink_end, program_ink_end=ours_ink_end, compared_height=height,
+                  program_blank_rows=ours_blank, peer_blank_rows=peer_blank)
     return result
 
 

@@ -58,10 +58,17 @@ def size(s):
 
 
 def reason(c, peer):
+    ours_only = "peer_size" not in c and "program_size" in c
     if peer is None:
         return "the peer never reached it"
     if not peer.get("ok"):
-        return "peer failed: " + peer.get("error", "?")
+        why = "peer failed: " + peer.get("error", "?")
+        if ours_only:
+            height = c["program_size"][1]
+            white = height - c["program_ink_end"]
+            why += f"; ours stored {size(c['program_size'])}" + (
+                f", white from row {c['program_ink_end']:,} down" if white > 1000 else ", the page to its end")
+        return why
     if "error" in c:
         return "no image to compare: " + c["error"]
     if c["differing_pixels"] == 0:
@@ -70,22 +77,26 @@ def reason(c, peer):
     ours, theirs = c["program_size"], c["peer_size"]
     if ours != theirs:
         why.append(f"sizes differ ({size(ours)} against {size(theirs)})")
-    spans = c["differing_spans"]
-    theirs_end, ours_end = c["peer_ink_end"], c["program_ink_end"]
-    # An image that goes white for good where the other still shows the page lost its rows.
-    content_end = min(theirs_end, ours_end)
-    if theirs_end < ours_end - 1:
-        why.append(f"the peer's image is white from row {theirs_end:,} down (its one-shot capture of "
-                   "a tall page), ours has the page there")
-    elif ours_end < theirs_end - 1:
-        why.append(f"OUR image is white from row {ours_end:,} down, the peer's has the page there: "
-                   "a fault of ours")
-    above = [s for s in spans if s[0] < content_end]
-    if above:
-        rows = sum(min(b, content_end) - a for a, b in above)
-        where = f"{len(above)} band(s) of rows above that, {rows:,} rows in all, first at row {above[0][0]:,}"
-        if content_end == max(theirs_end, ours_end):
-            where = where.replace(" above that", "")
+    # Rows one image leaves blank where the other shows the page: lost rows, not a different look.
+    if "program_blank_rows" not in c:  # an older comparison knew only where each image ends
+        c["program_blank_rows"] = max(0, c["peer_ink_end"] - c["program_ink_end"])
+        c["peer_blank_rows"] = max(0, c["program_ink_end"] - c["peer_ink_end"])
+    if c["program_blank_rows"]:
+        why.append(f"OUR image is blank in {c['program_blank_rows']:,} rows where the peer's shows the page "
+                   f"(last of ours at row {c['program_ink_end']:,}): a fault of ours")
+    if c["peer_blank_rows"]:
+        why.append(f"the peer's image is blank in {c['peer_blank_rows']:,} rows where ours shows the page "
+                   f"(last of its at row {c['peer_ink_end']:,}: its one-shot capture of a tall page)")
+    # Documentation pages have text to within a few hundred rows of their end.
+    tails = [f"{who} white from row {end:,} to its end, {height - end:,} rows"
+             for who, end, height in (("ours", c["program_ink_end"], ours[1]), ("the peer's", c["peer_ink_end"], theirs[1]))
+             if height - end > 1000]
+    if tails:
+        why.append("; ".join(tails))
+    lost = c["program_blank_rows"] + c["peer_blank_rows"]
+    if lost == 0:
+        spans = c["differing_spans"]
+        where = f"{c['span_count']} band(s) of rows differ, first at row {spans[0][0]:,}"
         if peer.get("fixed_or_sticky"):
             why.append(f"{where}; the page has {peer['fixed_or_sticky']} fixed or sticky element(s), "
                        "drawn where the view is as the page is scrolled")
@@ -105,27 +116,31 @@ per_round = [(program_times(os.path.join(out, f"round{r}")), peer_times(os.path.
 
 print(f"Real-page batch: {len(pages)} pages served from /usr/share on 127.0.0.1, view {view}, "
       f"{rounds} round(s); seconds, one column per round")
-header = f"{'#':>2} {'address path (package)':<58} {'rows':>8} {'program s':>{9 * rounds}} {'peer s':>{9 * rounds}}"
+header = f"{'#':>2} {'address path (package)':<58} {'rows':>9} {'program s':>{9 * rounds}} {'peer s':>{9 * rounds}}"
 print(header)
 print("-" * len(header))
 for i, (package, path) in enumerate(pages):
     peer1 = per_round[0][1][0][i]
-    rows = peer1.get("page_height") if peer1 else None
+    rows = f"{peer1['page_height']:,}" if peer1 and "page_height" in peer1 else "-"
+    if rows == "-" and i < len(compared) and "program_size" in compared[i]:
+        rows = f"{compared[i]['program_size'][1]:,}*"  # the peer could not tell: our image's height
     ours = "".join(" " + seconds(p[0][0][i]) for p in per_round)
     theirs = "".join(" " + seconds(q[1][0][i]["seconds"] if q[1][0][i] else None) for q in per_round)
-    print(f"{i + 1:>2} {'/' + path + ' (' + package + ')':<58} {rows or 0:>8,}{ours}{theirs}")
+    print(f"{i + 1:>2} {'/' + path + ' (' + package + ')':<58} {rows:>9}{ours}{theirs}")
 print("-" * len(header))
 totals_ours = [p[0][1] for p in per_round]
 totals_peer = [sum(r["seconds"] for r in p[1][0] if r) for p in per_round]
-print(f"{'':>2} {'total':<58} {'':>8}" + "".join(" " + seconds(t) for t in totals_ours) +
+print(f"{'':>2} {'total':<58} {'':>9}" + "".join(" " + seconds(t) for t in totals_ours) +
       "".join(" " + seconds(t) for t in totals_peer))
-print(f"{'':>2} {'peer browser start (not in its total)':<58} {'':>8}" + " " * (9 * rounds) +
+print(f"{'':>2} {'peer browser start (not in its total)':<58} {'':>9}" + " " * (9 * rounds) +
       "".join(" " + seconds(p[1][1]) for p in per_round))
 for r, (ours, theirs) in enumerate(zip(totals_ours, totals_peer), 1):
     ratio = f"{ours / theirs:.2f}" if ours and theirs else "-"
     print(f"round {r}: program {ours or 0:.1f} s, peer {theirs:.1f} s, program/peer {ratio}; "
           + "; ".join(lines(os.path.join(out, f"round{r}", "load.txt"))))
 
+print("rows: the page's height at the view size, as the peer's browser measured it after its batch step"
+      " (* where it could not: our image's height)")
 print()
 print("Images (round 1): program's and peer's size, differing pixels, why")
 for i, (package, path) in enumerate(pages):
