@@ -39,8 +39,13 @@ date +%s.%N > "$work/started"
 qld --pid "$program_pid" click 开始任务
 : > "$work/status.txt"
 last=""
+limit=$((SECONDS + ${BATCH_REAL_PROGRAM_LIMIT:-7200}))  # only against a hang
 # Looked at every few seconds only, so that the watching costs the batch little.
 until QLD_TIMEOUT=5 qld --pid "$program_pid" wait-box 完成！ >/dev/null 2>&1; do
+  if [ "$SECONDS" -ge "$limit" ]; then
+    echo "the batch did not finish in ${BATCH_REAL_PROGRAM_LIMIT:-7200} s" >&2
+    exit 1
+  fi
   status=$(qld --pid "$program_pid" read Static#0 2>/dev/null || true)
   if [ "$status" != "$last" ]; then
     echo "$(date +%s.%N) $status" >> "$work/status.txt"
