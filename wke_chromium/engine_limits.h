@@ -21,12 +21,14 @@ inline constexpr int kRemoteAttempts = 5;
 inline constexpr int64_t kRemoteRetryMs = 2000;
 // Making a view's page again (after a restart or a crash), on the browser host's thread.
 inline constexpr int64_t kReopenPageMs = 15000;
-// A whole-page paint: a fixed part plus a part that grows with the frame's area.
+// A whole-page paint: a fixed part plus a part that grows with the frame's area. Rows not captured
+// in time are stored white, so this guards against a hang only: an unloaded machine needs about
+// 25 ms a megapixel, a heavily loaded one ten times that.
 inline constexpr int64_t kPaintBaseMs = 10000;
-inline constexpr int64_t kPaintPerMegapixelMs = 500;
+inline constexpr int64_t kPaintPerMegapixelMs = 2000;
 // One piece of a paint's capture, within the paint's budget; and how long after that budget an
 // answer already asked for is still awaited when the connection does not report it.
-inline constexpr int64_t kCapturePieceMs = 30000;
+inline constexpr int64_t kCapturePieceMs = 120000;  // pieces are up to 32 megapixels
 inline constexpr int64_t kCaptureGraceMs = 1500;
 // A load still going after this counts as complete; a failed navigation's error page gets the grace.
 inline constexpr int64_t kLoadLimitMs = 45000;
