@@ -22,7 +22,7 @@
 namespace {
 
 // Probes in a row that may go unanswered (about seconds of a window standing still).
-constexpr size_t kMostMissesInARow = 3;
+constexpr size_t kMostMissesInARow = 5;
 
 using wketest::HostilePages;
 using wketest::HostileRoute;

@@ -10,6 +10,7 @@
 
 #include "browser_process.h"
 #include "engine.h"
+#include "linux_processes.h"
 #include "loopback_server.h"
 #include "session.h"
 #include "test_pages.h"
@@ -18,30 +19,6 @@
 using wketest::PumpUntil;
 
 namespace {
-
-// Linux ids of the browser processes that listen for DevTools (only under Wine; empty elsewhere).
-std::set<DWORD> DevToolsBrowsers() {
-    std::set<DWORD> found;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(L"Z:\\proc\\*", &data);
-    if (find == INVALID_HANDLE_VALUE) return found;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-        HANDLE file = CreateFileW((L"Z:\\proc\\" + name + L"\\cmdline").c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) continue;
-        char buffer[8192];
-        DWORD got = 0;
-        ReadFile(file, buffer, sizeof buffer, &got, nullptr);
-        CloseHandle(file);
-        std::string line(buffer, got);
-        if (line.find("--remote-debugging-port") != std::string::npos && line.find("--type=") == std::string::npos)
-            found.insert(static_cast<DWORD>(std::stoul(name)));
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return found;
-}
 
 // The pages (targets) of type "page" the shared browser holds, seen over a session of the test's own.
 int PageTargets(wkechr::Session& session, const std::string& url) {
@@ -64,7 +41,7 @@ protected:
         ASSERT_TRUE(own_.Open(shared_.Port(), shared_.EndpointPath(), 10000));
         const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(shared_.Port());
         SetEnvironmentVariableW(L"WKE_BROWSER_URL", url.c_str());
-        before_ = DevToolsBrowsers();
+        before_ = wketest::BrowserPids();
     }
     void TearDown() override {
         SetEnvironmentVariableW(L"WKE_BROWSER_URL", nullptr);
@@ -91,7 +68,7 @@ TEST_F(RemoteBrowser, RendersThroughItAndClosesOnlyItsOwnPages) {
     wkeInit();
     wkeWebView view = wkeCreateWebView();
     ASSERT_NE(view, nullptr) << "no view on the shared browser";
-    EXPECT_EQ(DevToolsBrowsers(), before_) << "the engine started a browser of its own";
+    EXPECT_EQ(wketest::BrowserPids(), before_) << "the engine started a browser of its own";
 
     wkeResize(view, 64, 48);
     std::wstring wide = wkechr::FromUtf8(address);
@@ -129,7 +106,7 @@ TEST_F(RemoteBrowser, ALostBrowserFailsLoadsAndNoLocalOneStarts) {
     ASSERT_TRUE(PumpUntil([&] { return (wkeIsLoadComplete(view) & 0xFF) != 0; }, 60000));
     EXPECT_TRUE(wkeIsLoadFailed(view) & 0xFF) << "a load without a browser was reported as loaded";
     EXPECT_LT(GetTickCount() - start, 20000u) << "the entries waited long for a browser that is gone";
-    std::set<DWORD> now = DevToolsBrowsers();
+    std::set<DWORD> now = wketest::BrowserPids();
     for (DWORD pid : before_) now.erase(pid);
     EXPECT_TRUE(now.empty()) << "a local browser was started in place of the lost one";
     wkeDestroyWebView(view);
