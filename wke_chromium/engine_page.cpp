@@ -13,6 +13,7 @@ namespace wkechr {
 
 namespace {
 constexpr int kMaxViewSide = 10'000'000;
+constexpr int kContentsRetryMs = 100;  // between two questions for a page's size
 }
 
 void Engine::Resize(View& view, int w, int h) {
@@ -107,15 +108,24 @@ void Engine::Paint(View& view, void* bits, int pitch) {
 }
 
 std::pair<int, int> Engine::ContentsSize(View& view) {
-    json value = Evaluate(view, scripts::kContentsSize, Deadline::In(limits::kUiReplyMs));
-    if (!value.is_object() || !value.contains("value") || !value["value"].is_array() || value["value"].size() != 2)
-        return {0, 0};
-    const double zoom = Zoom(view);
-    auto scaled = [&](const json& v) {
-        double d = v.is_number() ? v.get<double>() * zoom : 0;
-        return d > 0 && d < 1e9 ? static_cast<int>(std::lround(d)) : 0;
-    };
-    return {scaled(value["value"][0]), scaled(value["value"][1])};
+    // A page that replaces itself (a refresh, a redirect) may be between documents when asked:
+    // no answer, or an empty one. It is asked again within the same bound.
+    const Deadline deadline = Deadline::In(limits::kUiReplyMs);
+    for (;;) {
+        json value = Evaluate(view, scripts::kContentsSize, deadline);
+        if (value.is_object() && value.contains("value") && value["value"].is_array() && value["value"].size() == 2) {
+            const double zoom = Zoom(view);
+            auto scaled = [&](const json& v) {
+                double d = v.is_number() ? v.get<double>() * zoom : 0;
+                return d > 0 && d < 1e9 ? static_cast<int>(std::lround(d)) : 0;
+            };
+            const std::pair<int, int> size{scaled(value["value"][0]), scaled(value["value"][1])};
+            if ((size.first > 0 && size.second > 0) || deadline.RemainingMs() < kContentsRetryMs) return size;
+        } else if (deadline.RemainingMs() < kContentsRetryMs) {
+            return {0, 0};
+        }
+        Sleep(kContentsRetryMs);
+    }
 }
 
 jsValue Engine::RunScript(View& view, const std::string& script) {
